@@ -1,0 +1,68 @@
+#include "core/P3PEvaluator.h"
+
+#include "core/AppelEngine.h"
+#include "core/PolicyModel.h"
+
+namespace perchlight {
+namespace {
+
+// A policy that is not evaluated still lets the user open the site's own policy page.
+void keepDisclosureUri(const XmlNode& policy, MatchResult& result) {
+    if (policy.name != "POLICY") {
+        return;
+    }
+    if (const std::string* discUri = policy.attribute("DISCURI")) {
+        result.disclosureUri = *discUri;
+    }
+}
+
+}  // namespace
+
+EvaluationCode P3PEvaluator::evaluatePolicy(const std::string& ruleSet, const std::string& policy,
+                                            const Url& policyUrl, const std::string& policyName,
+                                            MatchResult& result) const {
+    return evaluatePolicy(ruleSet.data(), ruleSet.size(), policy.data(), policy.size(), policyUrl,
+                          policyName, result);
+}
+
+EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t ruleSetLength,
+                                            const char* policy, std::size_t policyLength,
+                                            const Url& policyUrl, const std::string& policyName,
+                                            MatchResult& result) const {
+    const XmlNodePtr ruleSetRoot = XmlNode::parseXmlBuffer(ruleSet, ruleSetLength);
+    const XmlNodePtr document = XmlNode::parseXmlBuffer(policy, policyLength);
+
+    const XmlNodePtr policyElement = resolveDataReferences(document, policyUrl, policyName);
+    if (!policyElement) {
+        return EvaluationCode::kPolicyNotFound;
+    }
+    if (isPolicyMalformed(*policyElement)) {
+        keepDisclosureUri(*policyElement, result);
+        return EvaluationCode::kMalformed;
+    }
+    if (hasMandatoryExtension(*policyElement)) {
+        keepDisclosureUri(*policyElement, result);
+        return EvaluationCode::kMandatoryExtension;
+    }
+    evaluateRuleSet(ruleSetRoot, policyElement, result);
+    gatherSummary(*policyElement, result);
+    result.policyUrl = policyUrl.withoutFragment();
+    return result.isTest ? EvaluationCode::kEvaluatedTest : EvaluationCode::kEvaluated;
+}
+
+XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const Url&,
+                                               const std::string& policyName) const {
+    // Data references are not yet given categories from a schema; the policy is located by name.
+    return locatePolicy(document, policyName);
+}
+
+void P3PEvaluator::gatherSummary(const XmlNode& policy, MatchResult& result) const {
+    result.isTest = false;
+    for (const XmlNodePtr& child : policy.children()) {
+        if (child->name == "TEST") {
+            result.isTest = true;
+        }
+    }
+}
+
+}  // namespace perchlight
