@@ -1,0 +1,176 @@
+#include "cli/EvaluateCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <sstream>
+
+#include "core/P3PEvaluator.h"
+#include "util/Error.h"
+
+namespace perchlight::cli {
+namespace {
+
+// Local files are read whole; anything larger is no policy or rule set.
+constexpr std::uintmax_t kMaxInputSize = 64 * 1024 * 1024;
+
+std::string readFile(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error) {
+        throw std::runtime_error("Cannot read " + path + ": " + error.message());
+    }
+    if (size > kMaxInputSize) {
+        throw std::runtime_error("Cannot read " + path + ": file too large");
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        throw std::runtime_error("Cannot read " + path);
+    }
+    return bytes;
+}
+
+// The policy's address as the agent would name it: a file URL of its absolute path.
+Url fileUrl(const std::string& path) {
+    const std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
+    std::string escaped;
+    for (unsigned char c : absolute.generic_string()) {
+        if (std::isalnum(c) ||
+            std::string_view("/-._~").find(static_cast<char>(c)) != std::string_view::npos) {
+            escaped += static_cast<char>(c);
+        } else {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            escaped += '%';
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 15];
+        }
+    }
+    return Url("file://" + escaped);
+}
+
+std::string codeText(EvaluationCode code) {
+    switch (code) {
+        case EvaluationCode::kEvaluated:
+            return "evaluated";
+        case EvaluationCode::kEvaluatedTest:
+            return "evaluated (test policy)";
+        case EvaluationCode::kPolicyNotFound:
+            return "policy not found";
+        case EvaluationCode::kMandatoryExtension:
+            return "mandatory extension";
+        case EvaluationCode::kMalformed:
+            return "malformed policy";
+    }
+    return "unknown";
+}
+
+std::string verdictText(int state) {
+    switch (state) {
+        case kStateNoConflict:
+            return "matched";
+        case kStateConflict:
+            return "conflict";
+        default:
+            return "not evaluated";
+    }
+}
+
+int exitStatusFor(int state) {
+    switch (state) {
+        case kStateNoConflict:
+            return kExitMatched;
+        case kStateConflict:
+            return kExitConflict;
+        default:
+            return kExitNotEvaluated;
+    }
+}
+
+void printText(std::ostream& out, EvaluationCode code, const MatchResult& result,
+               const Url& policyUrl) {
+    out << "policy:  " << policyUrl.str() << "\n";
+    out << "code:    " << static_cast<int>(code) << " (" << codeText(code) << ")\n";
+    out << "verdict: " << verdictText(result.state) << "\n";
+    if (!result.disclosureUri.empty()) {
+        out << "full policy: " << result.disclosureUri << "\n";
+    }
+    if (!result.optOutUri.empty()) {
+        out << "opt-out: " << result.optOutUri << "\n";
+    }
+    for (const std::string& description : result.descriptions) {
+        out << "  - " << description << "\n";
+    }
+}
+
+void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result,
+               const Url& policyUrl) {
+    const nlohmann::json document = {
+        {"policyUrl", policyUrl.str()},
+        {"code", static_cast<int>(code)},
+        {"codeText", codeText(code)},
+        {"state", result.state},
+        {"verdict", verdictText(result.state)},
+        {"test", result.isTest},
+        {"disclosureUri", result.disclosureUri},
+        {"optOutUri", result.optOutUri},
+        {"descriptions", result.descriptions},
+    };
+    // Site text may hold bytes that are not UTF-8; replace them rather than fail.
+    out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+}  // namespace
+
+EvaluateCommand::EvaluateCommand(CLI::App& app)
+    : command_(app.add_subcommand("evaluate",
+                                  "Evaluate a local P3P policy file against an APPEL rule set")) {
+    command_->add_option("policy", policyPath_, "P3P policy document")->required();
+    command_->add_option("--rules", ruleSetPath_, "APPEL rule set file")->required();
+    command_->add_option("--name", policyName_,
+                         "Name of the policy within the document (default: the first)");
+    command_->add_option("--request", requestUri_,
+                         "URI of the request the policy covers (for APPEL:REQUEST rules)");
+    command_->add_flag("--json", json_, "Print the match result as JSON");
+}
+
+bool EvaluateCommand::selected() const {
+    return command_->parsed();
+}
+
+int EvaluateCommand::run(std::ostream& out, std::ostream& err) const {
+    MatchResult result;
+    Url policyUrl;
+    try {
+        if (!requestUri_.empty()) {
+            result.requestUri = Url(requestUri_);
+        }
+    } catch (const Error& error) {
+        err << "perchlight: --request: " << error.message() << ": " << requestUri_ << "\n";
+        return kExitUsage;
+    }
+    try {
+        const std::string ruleSet = readFile(ruleSetPath_);
+        const std::string policy = readFile(policyPath_);
+        policyUrl = fileUrl(policyPath_);
+        const EvaluationCode code =
+            P3PEvaluator().evaluatePolicy(ruleSet, policy, policyUrl, policyName_, result);
+        if (json_) {
+            printJson(out, code, result, policyUrl);
+        } else {
+            printText(out, code, result, policyUrl);
+        }
+        return exitStatusFor(result.state);
+    } catch (const Error& error) {
+        err << "perchlight: " << error.message() << "\n";
+    } catch (const std::exception& error) {
+        err << "perchlight: " << error.what() << "\n";
+    }
+    return kExitNotEvaluated;
+}
+
+}  // namespace perchlight::cli

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace perchlight::cli {
+
+// Exit statuses of the command-line tool.
+inline constexpr int kExitMatched = 0;
+inline constexpr int kExitConflict = 1;
+inline constexpr int kExitNotEvaluated = 2;
+inline constexpr int kExitUsage = 64;
+
+// `perchlight evaluate POLICY-FILE --rules RULESET-FILE`: evaluates a local policy document
+// against an APPEL rule set and prints the match result.
+class EvaluateCommand {
+  public:
+    // Registers the subcommand and its options on the application.
+    explicit EvaluateCommand(CLI::App& app);
+
+    bool selected() const;
+    // Runs the evaluation; returns the exit status.
+    int run(std::ostream& out, std::ostream& err) const;
+
+  private:
+    CLI::App* command_;
+    std::string policyPath_;
+    std::string ruleSetPath_;
+    std::string policyName_;
+    std::string requestUri_;
+    bool json_ = false;
+};
+
+}  // namespace perchlight::cli

@@ -1,0 +1,23 @@
+// The command-line client of the portable core: checks policies headless, for scripts and surveys.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "cli/EvaluateCommand.h"
+
+int main(int argc, char** argv) {
+    CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
+                 "perchlight");
+    app.require_subcommand(1);
+    perchlight::cli::EvaluateCommand evaluate(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : perchlight::cli::kExitUsage;
+    }
+    if (evaluate.selected()) {
+        return evaluate.run(std::cout, std::cerr);
+    }
+    return perchlight::cli::kExitUsage;
+}
