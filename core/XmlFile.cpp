@@ -58,6 +58,16 @@ std::string XmlFile::escapeAttribute(const std::string& value) {
             case '"':
                 escaped += "&quot;";
                 break;
+            // A parser turns a literal tab, line feed or carriage return in a value into a space.
+            case '\t':
+                escaped += "&#9;";
+                break;
+            case '\n':
+                escaped += "&#10;";
+                break;
+            case '\r':
+                escaped += "&#13;";
+                break;
             default:
                 escaped += c;
         }

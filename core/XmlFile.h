@@ -27,7 +27,8 @@ class XmlFile {
     const std::string& path() const { return path_; }
     int depth() const { return depth_; }
 
-    // Escapes &, <, > and " so that the value reads back as given.
+    // Escapes &, <, >, " and the tab, line feed and carriage return so that the value reads back
+    // as given.
     static std::string escapeAttribute(const std::string& value);
 
   private:
