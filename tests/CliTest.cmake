@@ -1,0 +1,34 @@
+# Runs the command-line tool on the bundled data and checks its output and exit statuses.
+# Called by CTest with -DPERCHLIGHT=<tool> -DDATA=<data directory>.
+
+function(expect_run expected_status expected_output)
+    execute_process(COMMAND ${PERCHLIGHT} ${ARGN}
+                    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors
+                    TIMEOUT 60)
+    if(NOT status EQUAL expected_status)
+        message(FATAL_ERROR "perchlight ${ARGN}: exit ${status}, expected ${expected_status}\n"
+                            "${output}${errors}")
+    endif()
+    string(FIND "${output}${errors}" "${expected_output}" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "perchlight ${ARGN}: output lacks \"${expected_output}\":\n"
+                            "${output}${errors}")
+    endif()
+endfunction()
+
+set(HIGH --rules ${DATA}/appel-high.xml)
+expect_run(0 "verdict: matched" evaluate ${DATA}/examples/shop-basic.xml ${HIGH})
+expect_run(1 "  - Site does not allow you to find out what data they have about you"
+           evaluate ${DATA}/examples/marketing.xml ${HIGH})
+expect_run(0 "code:    -1" evaluate ${DATA}/examples/test-policy.xml ${HIGH})
+expect_run(2 "code:    10 (malformed policy)" evaluate ${DATA}/examples/malformed.xml ${HIGH})
+expect_run(2 "code:    6 (policy not found)"
+           evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --name nosuch)
+expect_run(0 "\"verdict\": \"matched\"" evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --json)
+expect_run(1 "\"optOutUri\": \"http://retail.example/optout.html\""
+           evaluate ${DATA}/examples/marketing.xml ${HIGH} --json)
+expect_run(2 "Cannot read" evaluate ${DATA}/examples/shop-basic.xml
+           --rules ${DATA}/examples/nonexistent.xml)
+expect_run(2 "XML parse error" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH})
+expect_run(64 "--rules" evaluate ${DATA}/examples/shop-basic.xml)
+expect_run(64 "Invalid URL" evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --request nowhere)

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace perchlight::test {
+
+// The bundled data directory (rule sets, example policies).
+std::filesystem::path dataDir();
+
+// The whole content of a file; fails the calling test when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// A fresh directory removed with everything in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace perchlight::test
