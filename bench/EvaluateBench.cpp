@@ -1,0 +1,112 @@
+// Evaluation cost against its floor: a full evaluation of each example policy against each
+// installed rule set, next to a bare expat parse of the same bytes. Prints the ratio per pair.
+#include <benchmark/benchmark.h>
+#include <expat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/P3PEvaluator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using perchlight::MatchResult;
+using perchlight::P3PEvaluator;
+using perchlight::Url;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void parseOnly(const std::string& bytes) {
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE);
+    XML_ParserFree(parser);
+}
+
+void evaluate(benchmark::State& state, const std::string& ruleSet, const std::string& policy) {
+    const Url url("http://www.example.com/w3c/policy.xml");
+    for (auto _ : state) {
+        MatchResult result;
+        benchmark::DoNotOptimize(P3PEvaluator().evaluatePolicy(ruleSet, policy, url, "", result));
+        benchmark::DoNotOptimize(result.state);
+    }
+}
+
+void expatFloor(benchmark::State& state, const std::string& ruleSet, const std::string& policy) {
+    for (auto _ : state) {
+        parseOnly(ruleSet);
+        parseOnly(policy);
+    }
+}
+
+// Keeps the time per iteration of every run, so that the ratios can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration) {
+                seconds_[run.benchmark_name()] =
+                    run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+    }
+
+    void printRatios() const {
+        std::printf("\nFull evaluation / bare expat parse of the same bytes (target <= 3.0):\n");
+        double worst = 0;
+        for (const auto& [name, seconds] : seconds_) {
+            if (!name.starts_with("Evaluate/")) {
+                continue;
+            }
+            const auto floor = seconds_.find("ExpatParse/" + name.substr(9));
+            if (floor == seconds_.end() || floor->second <= 0) {
+                continue;
+            }
+            const double ratio = seconds / floor->second;
+            worst = std::max(worst, ratio);
+            std::printf("  %-40s %6.2f\n", name.substr(9).c_str(), ratio);
+        }
+        std::printf("  %-40s %6.2f\n", "worst", worst);
+    }
+
+  private:
+    std::map<std::string, double> seconds_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path data = PERCHLIGHT_DATA_DIR;
+    std::vector<fs::path> policies;
+    for (const auto& entry : fs::directory_iterator(data / "examples")) {
+        if (entry.path().extension() == ".xml") {
+            policies.push_back(entry.path());
+        }
+    }
+    std::sort(policies.begin(), policies.end());
+    for (const char* level : {"low", "medium", "high"}) {
+        const std::string ruleSet = readFile(data / (std::string("appel-") + level + ".xml"));
+        for (const fs::path& path : policies) {
+            const std::string policy = readFile(path);
+            const std::string pair = path.stem().string() + "/" + level;
+            benchmark::RegisterBenchmark(("Evaluate/" + pair).c_str(), evaluate, ruleSet, policy);
+            benchmark::RegisterBenchmark(("ExpatParse/" + pair).c_str(), expatFloor, ruleSet,
+                                         policy);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}
