@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "util/Url.h"
+
+namespace perchlight {
+
+// The policy reference URL named by the first "policyref=" value in double quotes anywhere in
+// the header text, resolved against the page URL; empty when there is none or it does not
+// resolve.
+Url extractPolicyRef(const std::string& headers, const Url& page);
+
+// Seconds since 1970-01-01 00:00 UTC of an HTTP date (RFC 1123, RFC 850 or asctime form); 0 for
+// no text. Raises "Invalid TIME string" (unit Globals) for text that is no date or that denotes
+// the epoch itself. Dates before the epoch read as 1 and dates past 2106 as the largest value, so
+// that a past date stays past and a far one stays far.
+std::uint32_t parseHttpDate(const char* text);
+
+// A file name "temp" followed by a number that names nothing yet in the directory. Nothing is
+// created, so two processes may be handed the same name. Raises "No free temporary file name"
+// (unit Globals) when every one of the 65536 names is taken. Thread-safe.
+std::string uniqueTempName(const std::string& directory);
+
+// Sets the counter that the next uniqueTempName advances from; for tests of its wrap-around.
+void setTempNameCounterForTesting(std::uint16_t counter);
+
+}  // namespace perchlight

@@ -1,0 +1,10 @@
+#include "retrieval/RetrievalLock.h"
+
+namespace perchlight {
+
+Monitor& retrievalLock() {
+    static Monitor lock;
+    return lock;
+}
+
+}  // namespace perchlight
