@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/Url.h"
+
+namespace perchlight {
+
+// One piece of content embedded in a page: its display kind ("Image", "Frame/IFrame", ...) and
+// its absolute URL.
+struct EmbeddedItem {
+    std::string contentType;
+    Url url;
+
+    friend bool operator==(const EmbeddedItem&, const EmbeddedItem&) = default;
+};
+
+// What a page check needs to know of one HTML document.
+struct ScannedDocument {
+    Url linkPolicyRef;                // href of the first LINK whose rel is "P3PV1"; may be empty
+    std::vector<EmbeddedItem> items;  // images, embeds, applets, objects, style sheets, in order
+    std::vector<Url> frames;          // src of each FRAME and IFRAME, in order
+    bool truncated = false;           // the document nested too deep; only a prefix was read
+};
+
+// Reads HTML documents with an HTML5 parser the way a browser's document object model presents
+// them: every element in document order, URLs resolved against the document's URL. Stateless.
+class HtmlScanner {
+  public:
+    // Elements may nest at most this deep (by a conservative count of unclosed tags) before the
+    // rest of a document is left unread: the parser's time and memory grow with the square of
+    // the depth, and real pages stay far below it.
+    static constexpr int kMaxNestingDepth = 512;
+
+    static ScannedDocument scan(std::string_view html, const Url& documentUrl);
+
+    // The length of the longest prefix of html whose estimated nesting stays within the bound.
+    static std::size_t readablePrefix(std::string_view html);
+};
+
+}  // namespace perchlight

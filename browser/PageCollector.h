@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browser/HtmlScanner.h"
+#include "util/Url.h"
+
+namespace perchlight {
+
+// The facts a page check reads from its page: the embedded-content list, the page's own policy
+// LINK, and whether the document had to be cut short.
+struct CollectedPage {
+    Url linkPolicyRef;
+    std::vector<EmbeddedItem> embedded;
+    bool truncated = false;
+};
+
+// Collects a page's embedded content the way the browser presents it: the items of the page,
+// then for each frame its URL as "Frame/IFrame" followed by the frame document's own content,
+// recursively. Frame documents are fetched through the given function; only http and https
+// frames are fetched. Not thread-safe; one collector per page.
+class PageCollector {
+  public:
+    using Fetch = std::function<std::optional<std::string>(const Url&)>;
+
+    // Frames may nest this deep below the page, and at most this many frame documents are read:
+    // a hostile page could otherwise frame itself without end.
+    static constexpr int kMaxFrameDepth = 4;
+    static constexpr int kMaxFrames = 32;
+    // At most this many items are listed for one page; each may cost the check a download.
+    static constexpr std::size_t kMaxItems = 2000;
+
+    explicit PageCollector(Fetch fetch) : fetch_(std::move(fetch)) {}
+
+    CollectedPage collect(const std::string& html, const Url& pageUrl);
+
+  private:
+    void collectDocument(const ScannedDocument& document, int depth, CollectedPage& page);
+    void append(EmbeddedItem item, CollectedPage& page);
+
+    Fetch fetch_;
+    int framesRead_ = 0;
+};
+
+}  // namespace perchlight

@@ -1,0 +1,80 @@
+#include "browser/PageCollector.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace perchlight {
+namespace {}  // namespace
+
+void PrintTo(const EmbeddedItem& item, std::ostream* out) {
+    *out << item.contentType << " " << item.url.str();
+}
+
+namespace {
+
+// Serves canned documents and counts what was asked for.
+struct Site {
+    std::map<std::string, std::string> documents;
+    std::vector<std::string> requested;
+
+    PageCollector::Fetch fetch() {
+        return [this](const Url& url) -> std::optional<std::string> {
+            requested.push_back(url.str());
+            const auto found = documents.find(url.str());
+            if (found == documents.end()) {
+                return std::nullopt;
+            }
+            return found->second;
+        };
+    }
+};
+
+TEST(PageCollector, ListsEachFrameBeforeItsOwnContent) {
+    Site site;
+    site.documents["http://a.example/left.html"] = "<img src=l.png><iframe src=inner.html>";
+    site.documents["http://a.example/inner.html"] = "<img src=i.png>";
+    const CollectedPage page =
+        PageCollector(site.fetch())
+            .collect(
+                "<link rel=P3PV1 href=/refs.xml><img src=top.png>"
+                "<iframe src=left.html></iframe><iframe src='file:///etc/passwd'></iframe>",
+                Url("http://a.example/index.html"));
+    const std::vector<EmbeddedItem> expected = {
+        {"Image", Url("http://a.example/top.png")},
+        {"Frame/IFrame", Url("http://a.example/left.html")},
+        {"Image", Url("http://a.example/l.png")},
+        {"Frame/IFrame", Url("http://a.example/inner.html")},
+        {"Image", Url("http://a.example/i.png")},
+        {"Frame/IFrame", Url("file:///etc/passwd")},
+    };
+    EXPECT_EQ(page.embedded, expected);
+    EXPECT_EQ(page.linkPolicyRef.str(), "http://a.example/refs.xml");
+    // Only web frames are fetched.
+    EXPECT_EQ(site.requested, (std::vector<std::string>{"http://a.example/left.html",
+                                                        "http://a.example/inner.html"}));
+}
+
+TEST(PageCollector, APageThatFramesItselfEndsAtTheDepthBound) {
+    Site site;
+    site.documents["http://a.example/loop.html"] = "<iframe src=loop.html></iframe>";
+    const CollectedPage page = PageCollector(site.fetch())
+                                   .collect(site.documents["http://a.example/loop.html"],
+                                            Url("http://a.example/loop.html"));
+    EXPECT_EQ(site.requested.size(), static_cast<std::size_t>(PageCollector::kMaxFrameDepth));
+    EXPECT_EQ(page.embedded.size(), site.requested.size() + 1);
+}
+
+TEST(PageCollector, FrameDocumentsAreBoundedInNumber) {
+    Site site;
+    std::string fan;
+    for (int i = 0; i < 10; ++i) {
+        fan += "<iframe src=fan.html></iframe>";
+    }
+    site.documents["http://a.example/fan.html"] = fan;
+    PageCollector(site.fetch()).collect(fan, Url("http://a.example/fan.html"));
+    EXPECT_EQ(site.requested.size(), static_cast<std::size_t>(PageCollector::kMaxFrames));
+}
+
+}  // namespace
+}  // namespace perchlight
