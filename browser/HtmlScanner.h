@@ -5,18 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "retrieval/CheckOwner.h"
 #include "util/Url.h"
 
 namespace perchlight {
-
-// One piece of content embedded in a page: its display kind ("Image", "Frame/IFrame", ...) and
-// its absolute URL.
-struct EmbeddedItem {
-    std::string contentType;
-    Url url;
-
-    friend bool operator==(const EmbeddedItem&, const EmbeddedItem&) = default;
-};
 
 // What a page check needs to know of one HTML document.
 struct ScannedDocument {

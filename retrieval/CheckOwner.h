@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "util/Monitor.h"
+#include "util/Url.h"
+
+namespace perchlight {
+
+// One piece of content embedded in a page: its display kind ("Image", "Frame/IFrame", ...) and
+// its absolute URL.
+struct EmbeddedItem {
+    std::string contentType;
+    Url url;
+
+    friend bool operator==(const EmbeddedItem&, const EmbeddedItem&) = default;
+};
+
+// Where a page check shows its progress and verdict: the bird in the browser, a recorder
+// headless. Called from the check thread.
+class CheckIndicator {
+  public:
+    virtual ~CheckIndicator() = default;
+
+    virtual void showChecking() = 0;
+    // verdict is a page verdict (matched 0, unmatched 1, partly matched 2, unknown -1).
+    virtual void showVerdict(int verdict, bool cookieBlocked) = 0;
+    // Each sound plays only when the user has enabled it.
+    virtual void playSoundNoPolicy() = 0;
+    virtual void playSoundNoMatch() = 0;
+    virtual void playSoundMatch() = 0;
+};
+
+// What a page check reads from the window that started it. Everything but the indicator and the
+// monitor is filled before the check starts and left alone while it runs.
+class CheckOwner {
+  public:
+    virtual ~CheckOwner() = default;
+
+    virtual CheckIndicator& indicator() = 0;
+    // Signalled when a download of the check ends and, repeatedly, when the check is cancelled.
+    virtual Monitor& checkMonitor() = 0;
+    // The page's frames and embedded elements, in the order collected.
+    virtual const std::vector<EmbeddedItem>& embeddedContent() const = 0;
+    // The href of the page's first LINK rel="P3Pv1", or empty.
+    virtual const Url& linkPolicyReference() const = 0;
+    // The last top-level navigation carried POST data.
+    virtual bool postedNavigation() const = 0;
+};
+
+}  // namespace perchlight
