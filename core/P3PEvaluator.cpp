@@ -3,6 +3,7 @@
 #include "core/AppelEngine.h"
 #include "core/DataReferenceResolver.h"
 #include "core/PolicyModel.h"
+#include "summary/PolicySummary.h"
 
 namespace perchlight {
 namespace {
@@ -63,12 +64,7 @@ XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const
 }
 
 void P3PEvaluator::gatherSummary(const XmlNode& policy, MatchResult& result) const {
-    result.isTest = false;
-    for (const XmlNodePtr& child : policy.children()) {
-        if (child->name == "TEST") {
-            result.isTest = true;
-        }
-    }
+    buildSummary(policy, result);
 }
 
 }  // namespace perchlight

@@ -90,6 +90,7 @@ TEST(InstalledRuleSets, GiveTheExamplePoliciesTheirVerdicts) {
         {"marketing.xml", kStateConflict, kStateConflict, kStateConflict},
         {"test-policy.xml", kStateNoConflict, kStateNoConflict, kStateNoConflict},
         {"malformed.xml", kStateNotEvaluated, kStateNotEvaluated, kStateNotEvaluated},
+        {"bookshop.xml", kStateNoConflict, kStateNoConflict, kStateConflict},
     };
     for (const Expected& row : expected) {
         const std::string policy = readFile(dataDir() / "examples" / row.policy);

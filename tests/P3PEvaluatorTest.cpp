@@ -266,6 +266,8 @@ TEST(P3PEvaluatorExamples, BundledPoliciesAgainstHighRuleSet) {
          "http://draft.example/privacy.html"},
         {"malformed.xml", EvaluationCode::kMalformed, kStateNotEvaluated, 0,
          "http://broken.example/privacy.html"},
+        {"bookshop.xml", EvaluationCode::kEvaluated, kStateConflict, 1,
+         "http://books.example/privacy.html"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
