@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <ostream>
 #include <sstream>
 
 #include "core/P3PEvaluator.h"
+#include "summary/PolicySummary.h"
 #include "util/Error.h"
 
 namespace perchlight::cli {
@@ -91,6 +93,91 @@ int exitStatusFor(int state) {
     }
 }
 
+void printEntries(std::ostream& out, const char* heading,
+                  const std::map<std::string, std::string>& entries) {
+    if (entries.empty()) {
+        return;
+    }
+    out << "    " << heading << ":\n";
+    for (const auto& [key, text] : entries) {
+        out << "      " << text << "\n";
+    }
+}
+
+void printSummary(std::ostream& out, const MatchResult& result) {
+    const PolicySummary& summary = result.summary;
+    out << "summary:\n";
+    for (const BusinessField& field : businessFields()) {
+        if (const std::string& value = summary.*field.member; !value.empty()) {
+            out << "  " << field.label << ": " << value << "\n";
+        }
+    }
+    if (!summary.access.empty()) {
+        out << "  access: " << summary.access << "\n";
+    }
+    if (result.isTest) {
+        out << "  test policy\n";
+    }
+    for (const DisputeRecord& dispute : summary.disputes) {
+        out << "  dispute: " << dispute.service << "\n";
+        for (const std::string* text : {&dispute.shortDescription, &dispute.longDescription}) {
+            if (!text->empty()) {
+                out << "    " << *text << "\n";
+            }
+        }
+    }
+    for (std::size_t i = 0; i < summary.statements.size(); ++i) {
+        const StatementRecord& statement = summary.statements[i];
+        out << "  statement " << i + 1 << (statement.name.empty() ? "" : ": " + statement.name)
+            << "\n";
+        if (!statement.data.empty()) {
+            out << "    data:\n";
+            for (const auto& [key, entry] : statement.data) {
+                out << "      " << entry.label << "\n";
+                for (const auto& [category, text] : entry.subItems) {
+                    out << "        " << text << "\n";
+                }
+            }
+        }
+        printEntries(out, "purposes", statement.purposes);
+        printEntries(out, "recipients", statement.recipients);
+        if (!statement.consequence.empty()) {
+            out << "    consequence: " << statement.consequence << "\n";
+        }
+    }
+}
+
+nlohmann::json summaryJson(const PolicySummary& summary) {
+    nlohmann::json business = nlohmann::json::object();
+    for (const BusinessField& field : businessFields()) {
+        business[std::string(field.templateKey)] = summary.*field.member;
+    }
+    nlohmann::json disputes = nlohmann::json::array();
+    for (const DisputeRecord& dispute : summary.disputes) {
+        disputes.push_back({{"service", dispute.service},
+                            {"shortDescription", dispute.shortDescription},
+                            {"longDescription", dispute.longDescription},
+                            {"imageSource", dispute.imageSource},
+                            {"imageAlternativeText", dispute.imageAlternativeText}});
+    }
+    nlohmann::json statements = nlohmann::json::array();
+    for (const StatementRecord& statement : summary.statements) {
+        nlohmann::json data = nlohmann::json::object();
+        for (const auto& [key, entry] : statement.data) {
+            data[key] = {{"label", entry.label}, {"subItems", entry.subItems}};
+        }
+        statements.push_back({{"name", statement.name},
+                              {"data", data},
+                              {"purposes", statement.purposes},
+                              {"recipients", statement.recipients},
+                              {"consequence", statement.consequence}});
+    }
+    return {{"business", business},
+            {"access", summary.access},
+            {"disputes", disputes},
+            {"statements", statements}};
+}
+
 void printText(std::ostream& out, EvaluationCode code, const MatchResult& result,
                const Url& policyUrl) {
     out << "policy:  " << policyUrl.str() << "\n";
@@ -104,6 +191,9 @@ void printText(std::ostream& out, EvaluationCode code, const MatchResult& result
     }
     for (const std::string& description : result.descriptions) {
         out << "  - " << description << "\n";
+    }
+    if (code == EvaluationCode::kEvaluated || code == EvaluationCode::kEvaluatedTest) {
+        printSummary(out, result);
     }
 }
 
@@ -119,6 +209,7 @@ void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result
         {"disclosureUri", result.disclosureUri},
         {"optOutUri", result.optOutUri},
         {"descriptions", result.descriptions},
+        {"summary", summaryJson(result.summary)},
     };
     // Site text may hold bytes that are not UTF-8; replace them rather than fail.
     out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

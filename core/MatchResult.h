@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "summary/PolicySummary.h"
 #include "util/Url.h"
 
 namespace perchlight {
@@ -13,9 +14,6 @@ inline constexpr int kStateNotEvaluated = -1;
 inline constexpr int kStateNoConflict = 0;
 inline constexpr int kStateConflict = 1;
 
-// The plain-language facts gathered from an evaluated policy; filled by the summary readers.
-struct PolicySummary {};
-
 // The outcome of evaluating one page, embedded item or policy. Copied by value.
 struct MatchResult {
     Url requestUri;  // the page or item the result is for
@@ -25,7 +23,7 @@ struct MatchResult {
     std::string disclosureUri;              // the policy's DISCURI
     std::string optOutUri;                  // the policy's OPTURI
     std::vector<std::string> descriptions;  // DESCRIPTION of each fired rule, in firing order
-    PolicySummary summary;
+    PolicySummary summary;                  // the policy's digest, filled after the rules ran
 };
 
 }  // namespace perchlight

@@ -1,7 +1,9 @@
 #include "core/P3PEvaluator.h"
 
 #include "core/AppelEngine.h"
+#include "core/DataReferenceResolver.h"
 #include "core/PolicyModel.h"
+#include "summary/PolicySummary.h"
 
 namespace perchlight {
 namespace {
@@ -17,6 +19,12 @@ void keepDisclosureUri(const XmlNode& policy, MatchResult& result) {
 }
 
 }  // namespace
+
+P3PEvaluator::P3PEvaluator(DocumentSource* documents)
+    : P3PEvaluator(documents, BaseDataSchema::installed()) {}
+
+P3PEvaluator::P3PEvaluator(DocumentSource* documents, BaseDataSchema& baseSchema)
+    : documents_(documents), baseSchema_(&baseSchema) {}
 
 EvaluationCode P3PEvaluator::evaluatePolicy(const std::string& ruleSet, const std::string& policy,
                                             const Url& policyUrl, const std::string& policyName,
@@ -50,19 +58,13 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
     return result.isTest ? EvaluationCode::kEvaluatedTest : EvaluationCode::kEvaluated;
 }
 
-XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const Url&,
+XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const Url& policyUrl,
                                                const std::string& policyName) const {
-    // Data references are not yet given categories from a schema; the policy is located by name.
-    return locatePolicy(document, policyName);
+    return DataReferenceResolver(*baseSchema_, documents_).resolve(document, policyUrl, policyName);
 }
 
 void P3PEvaluator::gatherSummary(const XmlNode& policy, MatchResult& result) const {
-    result.isTest = false;
-    for (const XmlNodePtr& child : policy.children()) {
-        if (child->name == "TEST") {
-            result.isTest = true;
-        }
-    }
+    buildSummary(policy, result);
 }
 
 }  // namespace perchlight

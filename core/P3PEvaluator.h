@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/BaseDataSchema.h"
+#include "core/DocumentSource.h"
 #include "core/MatchResult.h"
 #include "core/XmlNode.h"
 #include "util/Url.h"
@@ -19,11 +21,18 @@ enum class EvaluationCode : int {
 };
 
 // Evaluates a policy document against an APPEL rule set. Each call parses its own trees, so one
-// evaluator may serve several threads.
+// evaluator may serve several threads as far as its document source allows.
 class P3PEvaluator {
   public:
-    // Parses both documents, locates the policy by name, checks it and runs the rule set. Parse
-    // failures raise "XML parse error" to the caller. policyUrl is given without fragment.
+    // Resolves against the installed base data schema; schemas of other documents come from
+    // documents, and cannot be had when it is null.
+    explicit P3PEvaluator(DocumentSource* documents = nullptr);
+    // Resolves against the given base data schema instead of the installed one.
+    P3PEvaluator(DocumentSource* documents, BaseDataSchema& baseSchema);
+
+    // Parses both documents, resolves the policy's data references, checks it, runs the rule set
+    // and gathers its summary. Parse failures raise "XML parse error", and a reference that cannot
+    // be resolved its wrapped message, to the caller. policyUrl is given without fragment.
     EvaluationCode evaluatePolicy(const char* ruleSet, std::size_t ruleSetLength,
                                   const char* policy, std::size_t policyLength,
                                   const Url& policyUrl, const std::string& policyName,
@@ -38,6 +47,9 @@ class P3PEvaluator {
                                      const std::string& policyName) const;
     // Gathers what the user is shown about the policy into the result.
     void gatherSummary(const XmlNode& policy, MatchResult& result) const;
+
+    DocumentSource* documents_;
+    BaseDataSchema* baseSchema_;
 };
 
 }  // namespace perchlight

@@ -41,6 +41,7 @@ class XmlNode {
     void addChild(const XmlNodePtr& child) { children_.push_back(child); }
     // Removes every child with exactly this name; returns how many were removed.
     std::size_t removeChildrenNamed(const std::string& name);
+    void clearChildren() { children_.clear(); }
     // Appends the given nodes, shared, not copied.
     void appendChildren(const std::vector<XmlNodePtr>& nodes);
     void appendChildrenOf(const XmlNode& other);

@@ -25,6 +25,13 @@ expect_run(2 "code:    10 (malformed policy)" evaluate ${DATA}/examples/malforme
 expect_run(2 "code:    6 (policy not found)"
            evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --name nosuch)
 expect_run(0 "\"verdict\": \"matched\"" evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --json)
+# The digest: business fields, access text and per statement its data, purposes and recipients.
+expect_run(1 "  e-mail: privacy@books.example\n  web address: http://books.example/\n  access: "
+           evaluate ${DATA}/examples/bookshop.xml ${HIGH})
+expect_run(1 "  statement 2: Orders\n    data:\n      Miscellaneous Non-base Data Schema Information\n        Financial information"
+           evaluate ${DATA}/examples/bookshop.xml ${HIGH})
+expect_run(1 "\"BusinessPostalCity\": \"Bristol\""
+           evaluate ${DATA}/examples/bookshop.xml ${HIGH} --json)
 expect_run(1 "\"optOutUri\": \"http://retail.example/optout.html\""
            evaluate ${DATA}/examples/marketing.xml ${HIGH} --json)
 expect_run(2 "Cannot read" evaluate ${DATA}/examples/shop-basic.xml

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "core/BaseDataSchema.h"
 #include "core/P3PEvaluator.h"
 #include "core/XmlNode.h"
 
@@ -82,12 +83,14 @@ struct Expected {
 };
 
 TEST(InstalledRuleSets, GiveTheExamplePoliciesTheirVerdicts) {
+    const test::ModuleHome home({BaseDataSchema::kFileName});
     const Expected expected[] = {
         {"shop-basic.xml", kStateNoConflict, kStateNoConflict, kStateNoConflict},
         {"newsletter.xml", kStateNoConflict, kStateNoConflict, kStateConflict},
         {"marketing.xml", kStateConflict, kStateConflict, kStateConflict},
         {"test-policy.xml", kStateNoConflict, kStateNoConflict, kStateNoConflict},
         {"malformed.xml", kStateNotEvaluated, kStateNotEvaluated, kStateNotEvaluated},
+        {"bookshop.xml", kStateNoConflict, kStateNoConflict, kStateConflict},
     };
     for (const Expected& row : expected) {
         const std::string policy = readFile(dataDir() / "examples" / row.policy);
@@ -105,6 +108,7 @@ TEST(InstalledRuleSets, GiveTheExamplePoliciesTheirVerdicts) {
 }
 
 TEST(InstalledRuleSets, ConflictDescriptionsAreTheRulesThatFired) {
+    const test::ModuleHome home({BaseDataSchema::kFileName});
     const std::string policy = readFile(dataDir() / "examples" / "marketing.xml");
     MatchResult result;
     P3PEvaluator().evaluatePolicy(readFile(dataDir() / "appel-low.xml"), policy,

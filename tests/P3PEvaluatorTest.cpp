@@ -13,7 +13,7 @@ namespace {
 
 using namespace perchlight::test;
 
-// Flags telemarketing and health data; everything else passes.
+// Flags telemarketing, health data and demographic data; everything else passes.
 constexpr const char* kRules =
     "<appel:RULESET xmlns:appel='http://www.w3.org/2001/02/APPELv1' "
     "xmlns:p3p='http://www.w3.org/2000/12/P3Pv1'>"
@@ -24,10 +24,13 @@ constexpr const char* kRules =
     "<p3p:DATA-GROUP base='http://www.w3.org/TR/P3P/base'><p3p:DATA optional='no'>"
     "<p3p:CATEGORIES><p3p:health/></p3p:CATEGORIES></p3p:DATA></p3p:DATA-GROUP>"
     "</p3p:STATEMENT></p3p:POLICY></appel:RULE>"
+    "<appel:RULE behavior='limited' description='demographic'><p3p:POLICY><p3p:STATEMENT>"
+    "<p3p:DATA-GROUP><p3p:DATA><p3p:CATEGORIES><p3p:demographic/></p3p:CATEGORIES></p3p:DATA>"
+    "</p3p:DATA-GROUP></p3p:STATEMENT></p3p:POLICY></appel:RULE>"
     "<appel:RULE behavior='request'><appel:OTHERWISE/></appel:RULE></appel:RULESET>";
 
 // A well-formed policy; extra is placed among its children, purposes and categories in its first
-// statement.
+// statement, on data of variable category.
 std::string policy(const std::string& attributes = "", const std::string& extra = "",
                    const std::string& purposes = "<current/>",
                    const std::string& categories = "<navigation/>") {
@@ -36,11 +39,21 @@ std::string policy(const std::string& attributes = "", const std::string& extra 
            "<ACCESS><nonident/></ACCESS><STATEMENT><PURPOSE>" +
            purposes +
            "</PURPOSE><RECIPIENT><ours/></RECIPIENT><RETENTION><stated-purpose/></RETENTION>"
-           "<DATA-GROUP><DATA ref='#dynamic.clickstream'><CATEGORIES>" +
+           "<DATA-GROUP><DATA ref='#dynamic.miscdata'><CATEGORIES>" +
            categories + "</CATEGORIES></DATA></DATA-GROUP></STATEMENT></POLICY>";
 }
 
 const Url kPolicyUrl("http://a.example/w3c/p3p.xml");
+
+// The shipped base schema, read from the bundled data directory and not from a module directory.
+BaseDataSchema& shippedSchema() {
+    static BaseDataSchema schema((dataDir() / BaseDataSchema::kFileName).string());
+    return schema;
+}
+
+P3PEvaluator evaluator() {
+    return P3PEvaluator(nullptr, shippedSchema());
+}
 
 struct Outcome {
     EvaluationCode code;
@@ -48,11 +61,19 @@ struct Outcome {
 };
 
 Outcome evaluate(const std::string& policyDocument, const std::string& name = "",
-                 const std::string& rules = kRules) {
+                 const std::string& rules = kRules, BaseDataSchema& base = shippedSchema()) {
     Outcome outcome{EvaluationCode::kEvaluated, {}};
-    outcome.code =
-        P3PEvaluator().evaluatePolicy(rules, policyDocument, kPolicyUrl, name, outcome.result);
+    outcome.code = P3PEvaluator(nullptr, base)
+                       .evaluatePolicy(rules, policyDocument, kPolicyUrl, name, outcome.result);
     return outcome;
+}
+
+// A policy whose statement holds only the given DATA elements.
+std::string policyWithData(const std::string& data) {
+    return "<POLICY><ENTITY><DATA-GROUP><DATA ref='#business.name'>A</DATA></DATA-GROUP></ENTITY>"
+           "<ACCESS><nonident/></ACCESS><STATEMENT><PURPOSE><current/></PURPOSE>"
+           "<RECIPIENT><ours/></RECIPIENT><RETENTION><stated-purpose/></RETENTION><DATA-GROUP>" +
+           data + "</DATA-GROUP></STATEMENT></POLICY>";
 }
 
 using Descriptions = std::vector<std::string>;
@@ -84,8 +105,8 @@ TEST(P3PEvaluatorCodes, TestPolicyIsEvaluatedInFull) {
     // The flag is cleared for a policy without TEST, and a TEST element elsewhere does not count.
     MatchResult reused;
     reused.isTest = true;
-    EXPECT_EQ(P3PEvaluator().evaluatePolicy(kRules, policy("", "", "<current/><TEST/>"), kPolicyUrl,
-                                            "", reused),
+    EXPECT_EQ(evaluator().evaluatePolicy(kRules, policy("", "", "<current/><TEST/>"), kPolicyUrl,
+                                         "", reused),
               EvaluationCode::kEvaluated);
     EXPECT_FALSE(reused.isTest);
 }
@@ -175,7 +196,7 @@ TEST(P3PEvaluatorParse, BrokenDocumentsRaise) {
         SCOPED_TRACE(c.what);
         MatchResult result;
         try {
-            P3PEvaluator().evaluatePolicy(c.rules, c.policy, kPolicyUrl, "", result);
+            evaluator().evaluatePolicy(c.rules, c.policy, kPolicyUrl, "", result);
             ADD_FAILURE() << "no error raised";
         } catch (const Error& error) {
             EXPECT_EQ(error.message(), "XML parse error");
@@ -187,10 +208,43 @@ TEST(P3PEvaluatorUrls, PolicyUrlIsStoredWithoutFragment) {
     MatchResult result;
     result.policyUrl = Url("http://a.example/w3c/p3p.xml#basic");
     EXPECT_EQ(
-        P3PEvaluator().evaluatePolicy(kRules, policy("name='basic'"),
-                                      Url("http://a.example/w3c/p3p.xml#basic"), "basic", result),
+        evaluator().evaluatePolicy(kRules, policy("name='basic'"),
+                                   Url("http://a.example/w3c/p3p.xml#basic"), "basic", result),
         EvaluationCode::kEvaluated);
     EXPECT_EQ(result.policyUrl.str(), "http://a.example/w3c/p3p.xml");
+}
+
+TEST(P3PEvaluatorResolution, RulesOnCategoriesSeeTheSchemasCategories) {
+    EXPECT_EQ(evaluate(policyWithData("<DATA ref='#user.bdate'/>")).result.descriptions,
+              Descriptions{"demographic"});
+    // A fixed-category element's categories replace those the policy writes.
+    EXPECT_EQ(evaluate(policyWithData("<DATA ref='#dynamic.clickstream'><CATEGORIES><demographic/>"
+                                      "<health/></CATEGORIES></DATA>"))
+                  .result.state,
+              kStateNoConflict);
+}
+
+TEST(P3PEvaluatorResolution, UnresolvableReferenceReachesTheCaller) {
+    try {
+        evaluate(policyWithData("<DATA ref='#user.nosuch'/>"));
+        ADD_FAILURE() << "no error raised";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.message(),
+                  "Data-def not found in the base data schema:#user.nosuchException while "
+                  "processing data ref item :#user.nosuch");
+    }
+}
+
+TEST(P3PEvaluatorResolution, WithoutBaseSchemaOnlyARootPolicyIsEvaluated) {
+    const TempDir dir;
+    BaseDataSchema missing((dir / BaseDataSchema::kFileName).string());
+    const Outcome unresolved = evaluate(
+        policyWithData("<DATA ref='#user.nosuch'><CATEGORIES><health/></CATEGORIES></DATA>"), "",
+        kRules, missing);
+    EXPECT_EQ(unresolved.code, EvaluationCode::kEvaluated);
+    EXPECT_EQ(unresolved.result.descriptions, Descriptions{"health"});
+    EXPECT_EQ(evaluate("<POLICIES>" + policy() + "</POLICIES>", "", kRules, missing).code,
+              EvaluationCode::kMalformed);
 }
 
 TEST(P3PEvaluatorExamples, BundledPoliciesAgainstHighRuleSet) {
@@ -212,6 +266,8 @@ TEST(P3PEvaluatorExamples, BundledPoliciesAgainstHighRuleSet) {
          "http://draft.example/privacy.html"},
         {"malformed.xml", EvaluationCode::kMalformed, kStateNotEvaluated, 0,
          "http://broken.example/privacy.html"},
+        {"bookshop.xml", EvaluationCode::kEvaluated, kStateConflict, 1,
+         "http://books.example/privacy.html"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

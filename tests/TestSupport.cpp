@@ -38,4 +38,24 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+ModuleHome::ModuleHome(std::initializer_list<const char*> dataFiles) {
+    if (const char* home = std::getenv("PERCHLIGHT_HOME")) {
+        previous_ = home;
+    }
+    for (const char* name : dataFiles) {
+        std::error_code error;
+        std::filesystem::copy_file(dataDir() / name, directory_ / name, error);
+        EXPECT_FALSE(error) << "cannot copy " << name;
+    }
+    ::setenv("PERCHLIGHT_HOME", directory_.path().c_str(), 1);
+}
+
+ModuleHome::~ModuleHome() {
+    if (previous_) {
+        ::setenv("PERCHLIGHT_HOME", previous_->c_str(), 1);
+    } else {
+        ::unsetenv("PERCHLIGHT_HOME");
+    }
+}
+
 }  // namespace perchlight::test

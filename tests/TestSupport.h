@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 namespace perchlight::test {
@@ -25,6 +27,22 @@ class TempDir {
 
   private:
     std::filesystem::path path_;
+};
+
+// A fresh module directory: PERCHLIGHT_HOME points at a TempDir holding copies of the named files
+// of the bundled data directory for as long as the object lives.
+class ModuleHome {
+  public:
+    explicit ModuleHome(std::initializer_list<const char*> dataFiles = {});
+    ~ModuleHome();
+    ModuleHome(const ModuleHome&) = delete;
+    ModuleHome& operator=(const ModuleHome&) = delete;
+
+    const std::filesystem::path& path() const { return directory_.path(); }
+
+  private:
+    TempDir directory_;
+    std::optional<std::string> previous_;
 };
 
 }  // namespace perchlight::test
