@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/DocumentSource.h"
+#include "retrieval/PolicyRef.h"
+#include "util/Url.h"
+
+namespace perchlight {
+
+class XmlNode;
+
+// The policy reference store and its hint table: the policy reference files loaded so far, read
+// into records, and the answers to which policy covers a page, a method or a cookie. The files
+// of one site are consulted in the order of their file URL texts, so an answer does not depend on
+// the order in which the files happened to be loaded. Reference files come from a DocumentSource
+// (the policy cache in the agent). Thread-safe: every operation on the store and the hint table
+// runs under retrievalLock(); documents are fetched outside it.
+class ReferenceStore {
+  public:
+    // How many reference files a chain of P3P header follow-ups may load after the first one.
+    static constexpr std::size_t kMaxFollowUps = 8;
+    // POLICY-REFs read from one POLICY-REFERENCES element; later ones are passed over.
+    static constexpr std::size_t kMaxReferences = 1000;
+    // INCLUDE, EXCLUDE, COOKIE-INCLUDE, COOKIE-EXCLUDE and METHOD entries read from one
+    // POLICY-REFERENCES element, all together; later ones are passed over.
+    static constexpr std::size_t kMaxPatterns = 4000;
+    // Longest INCLUDE, EXCLUDE or cookie pattern text read; longer ones are passed over.
+    static constexpr std::size_t kMaxPatternLength = 2048;
+    // HINTs read from one reference file; later ones are passed over.
+    static constexpr std::size_t kMaxHintsPerFile = 32;
+
+    // The process-wide store, which the page check and the policy cache share.
+    static ReferenceStore& instance();
+
+    // A store of its own, reading reference files from source (none: nothing can be fetched).
+    explicit ReferenceStore(DocumentSource* source = nullptr);
+    ReferenceStore(const ReferenceStore&) = delete;
+    ReferenceStore& operator=(const ReferenceStore&) = delete;
+
+    // Where reference files are obtained from from now on; the source must outlive its use.
+    void setDocumentSource(DocumentSource* source);
+
+    // Makes the reference file known (fetching it when it is not loaded yet) and follows a
+    // "policyref=" in the response headers to the next file. True when the file is loaded or its
+    // text was obtained. Errors of the document source reach the caller.
+    bool loadReferenceFile(const Url& file, const Url& page);
+    // Reads a reference file's text into the store under the file URL, replacing an earlier
+    // record of that URL. Text that is not well-formed XML or has another root than META stores
+    // nothing.
+    void readReferenceFile(const Url& file, const std::string& text);
+
+    // The policy URL of the first POLICY-REF covering the page for the method, or an empty URL.
+    Url lookupPolicy(const Url& page, const std::string& method) const;
+    // The policy URL of the first POLICY-REF covering the cookie, or an empty URL.
+    Url lookupCookiePolicy(const std::string& name, const std::string& value,
+                           const std::string& domain, const std::string& path) const;
+    // Candidate reference file URLs that the hint table gives for the URL's site; empty when
+    // no hint applies.
+    std::vector<Url> referenceFilesFor(const Url& url) const;
+    // True when a record with exactly this file URL is in the store.
+    bool isLoaded(const Url& file) const;
+    // A copy of the record loaded under exactly this file URL, if any.
+    std::optional<PolicyRefFile> referenceFile(const Url& file) const;
+
+    // Empties the store and the hint table (the policy cache's clearCache does this).
+    void clear();
+
+  private:
+    using SiteFiles = std::map<std::string, PolicyRefFile>;  // file URL text -> record
+
+    bool loadChain(const Url& file, const Url& page, std::set<std::string>& visited);
+    void readPolicyReferences(const XmlNode& element, const Url& file, std::size_t& hints);
+    bool readHint(const XmlNode& hint);
+    const PolicyRefFile* findFile(const Url& file) const;  // caller holds retrievalLock()
+
+    DocumentSource* source_;
+    std::map<std::string, SiteFiles> sites_;    // server root -> its files
+    std::map<std::string, std::string> hints_;  // scope as written -> path
+};
+
+// Joins a path to a base URL: the base without its query and fragment, a "/" unless the base
+// ends with one, the path, then the base's query and fragment; runs of "/" in the path collapse
+// and "." and ".." segments are resolved. A path that is an absolute URL replaces the base.
+// Raises "Invalid URL" (unit Url) when the result is no URL.
+Url joinUrl(const std::string& base, const std::string& path);
+
+// True when a HINT scope is an http or https server root and nothing more, whose host has no "*"
+// or begins with "*.".
+bool isValidHintScope(const std::string& scope);
+
+}  // namespace perchlight
