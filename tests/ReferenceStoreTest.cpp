@@ -95,12 +95,18 @@ TEST(JoinUrl, FollowsTheJoiningRule) {
 
 TEST(IsValidHintScope, AcceptsOnlyHttpServerRootsWithALeadingWildcardLabel) {
     const std::pair<const char*, bool> cases[] = {
-        {"http://*.example.com", true},       {"https://www.example.com", true},
-        {"HTTP://*.EXAMPLE.COM", true},       {"http://*.example.com:8080", true},
-        {"http://*.example.com/path", false}, {"http://www.example.com/", false},
-        {"ftp://*.example.com", false},       {"http://www*.example.com", false},
-        {"http://*", false},                  {"*.example.com", false},
-        {"", false},                          {"http://a.example:8*", false},
+        {"http://*.example.com", true},
+        {"https://www.example.com", true},
+        {"HTTP://*.EXAMPLE.COM", true},
+        {"http://*.example.com:8080", true},
+        {"http://*.example.com/path", false},
+        {"http://www.example.com/", false},
+        {"ftp://*.example.com", false},
+        {"http://www*.example.com", false},
+        {"http://*", false},
+        {"*.example.com", false},
+        {"", false},
+        {"http://a.example:8*", false},
     };
     for (const auto& [scope, valid] : cases) {
         EXPECT_EQ(isValidHintScope(scope), valid) << scope;
@@ -125,8 +131,9 @@ TEST_F(ReferenceStoreTest, LookupPolicy_DirectoryInclude_CoversEverythingBelowIt
 }
 
 TEST_F(ReferenceStoreTest, LookupPolicy_ExcludedPage_FallsThroughToTheNextReference) {
-    read(kWellKnown, policyRef("/general.xml", "<INCLUDE>/*</INCLUDE><EXCLUDE>/private/*</EXCLUDE>") +
-                         policyRef("/private.xml", "<INCLUDE>/private/*</INCLUDE>"));
+    read(kWellKnown,
+         policyRef("/general.xml", "<INCLUDE>/*</INCLUDE><EXCLUDE>/private/*</EXCLUDE>") +
+             policyRef("/private.xml", "<INCLUDE>/private/*</INCLUDE>"));
     EXPECT_EQ(lookup("http://www.example.com/private/a"), "http://www.example.com/private.xml");
     EXPECT_EQ(lookup("http://www.example.com/public/a"), "http://www.example.com/general.xml");
 }
@@ -155,12 +162,12 @@ TEST_F(ReferenceStoreTest, ReadPolicyRef_ResolvesAbout) {
 }
 
 TEST_F(ReferenceStoreTest, ReadPolicyRef_PassesOverWhatItCannotUse) {
-    read(kWellKnown, "<POLICY-REF><INCLUDE>/*</INCLUDE></POLICY-REF>" +
-                         policyRef("/abs.xml", "<INCLUDE>http://www.example.com/*</INCLUDE>") +
-                         policyRef("/bad.xml", "<INCLUDE>/a b</INCLUDE>") +
-                         policyRef("/long.xml", "<INCLUDE>/" + std::string(3000, 'a') +
-                                                    "*</INCLUDE>") +
-                         policyRef("/last.xml", "<INCLUDE>/*</INCLUDE>"));
+    read(kWellKnown,
+         "<POLICY-REF><INCLUDE>/*</INCLUDE></POLICY-REF>" +
+             policyRef("/abs.xml", "<INCLUDE>http://www.example.com/*</INCLUDE>") +
+             policyRef("/bad.xml", "<INCLUDE>/a b</INCLUDE>") +
+             policyRef("/long.xml", "<INCLUDE>/" + std::string(3000, 'a') + "*</INCLUDE>") +
+             policyRef("/last.xml", "<INCLUDE>/*</INCLUDE>"));
     const auto record = store_.referenceFile(kWellKnown);
     ASSERT_TRUE(record);
     ASSERT_EQ(record->references.size(), 4u) << "the POLICY-REF without about is skipped";
@@ -190,8 +197,8 @@ TEST_F(ReferenceStoreTest, ReadReferenceFile_MalformedOrForeignRoot_StoresNothin
 TEST_F(ReferenceStoreTest, ReadReferenceFile_KeepsAtMostTheBoundedNumberOfReferences) {
     std::string body;
     for (std::size_t i = 0; i <= ReferenceStore::kMaxReferences; ++i) {
-        body += policyRef("/p" + std::to_string(i) + ".xml", "<INCLUDE>/" + std::to_string(i) +
-                                                                 "</INCLUDE>");
+        body += policyRef("/p" + std::to_string(i) + ".xml",
+                          "<INCLUDE>/" + std::to_string(i) + "</INCLUDE>");
     }
     read(kWellKnown, body);
     EXPECT_EQ(store_.referenceFile(kWellKnown)->references.size(), ReferenceStore::kMaxReferences);
@@ -304,7 +311,9 @@ TEST_F(ReferenceStoreTest, FollowUp_SelfReferenceAndCyclesEndAtOnce) {
 }
 
 TEST_F(ReferenceStoreTest, FollowUp_LongChainStopsAfterTheBound) {
-    const auto file = [](std::size_t i) { return "http://c.example/" + std::to_string(i) + ".xml"; };
+    const auto file = [](std::size_t i) {
+        return "http://c.example/" + std::to_string(i) + ".xml";
+    };
     for (std::size_t i = 0; i < 20; ++i) {
         serve(file(i), referenceFile(""),
               {{"P3P", "policyref=\"/" + std::to_string(i + 1) + ".xml\""}});
@@ -332,12 +341,11 @@ TEST_F(ReferenceStoreTest, ReadCookiePattern_FromAttributesOrText) {
 }
 
 TEST_F(ReferenceStoreTest, LookupCookiePolicy_IncludesExcludesAndFallsThrough) {
-    read(kWellKnown,
-         policyRef("/cookies.xml",
-                   "<COOKIE-INCLUDE name=\"*\" domain=\".example.com\"/>"
-                   "<COOKIE-EXCLUDE name=\"track\" domain=\"example.com\"/>"
-                   "<COOKIE-EXCLUDE name=\"mode\" value=\"debug\" domain=\"*\"/>") +
-             policyRef("/other.xml", "<COOKIE-INCLUDE>* example.com</COOKIE-INCLUDE>"));
+    read(kWellKnown, policyRef("/cookies.xml",
+                               "<COOKIE-INCLUDE name=\"*\" domain=\".example.com\"/>"
+                               "<COOKIE-EXCLUDE name=\"track\" domain=\"example.com\"/>"
+                               "<COOKIE-EXCLUDE name=\"mode\" value=\"debug\" domain=\"*\"/>") +
+                         policyRef("/other.xml", "<COOKIE-INCLUDE>* example.com</COOKIE-INCLUDE>"));
     const struct {
         const char* name;
         const char* value;
