@@ -1,0 +1,165 @@
+#include "retrieval/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "retrieval/CheckRegistry.h"
+#include "util/Error.h"
+#include "util/Monitor.h"
+
+namespace perchlight {
+namespace {
+
+constexpr const char* kUnit = "HttpClient";
+constexpr const char* kWebProtocols = "http,https";
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+
+// A probe takes the headers and nothing of the body.
+std::size_t refuseBody(char*, std::size_t, std::size_t, void*) {
+    return 0;
+}
+
+// Stops a transfer whose check has given up on it.
+int abortWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
+// Options every transfer carries: a plain GET that cannot wait or grow without end.
+CurlHandle newTransfer(const std::string& url, TextBuffer& headerBuffer) {
+    CurlHandle handle(curl_easy_init());
+    if (!handle) {
+        return handle;
+    }
+    CURL* h = handle.get();
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kWebProtocols);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, kWebProtocols);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, HttpClient::kMaxRedirects);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, HttpClient::kConnectTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, HttpClient::kTotalTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HttpClient::appendToBuffer);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &headerBuffer);
+    return handle;
+}
+
+// What the waiting thread and its transfer thread share. Held by both, so a transfer that its
+// check gave up on can finish (or abort) on its own.
+struct TransferContext {
+    Monitor* checkMonitor = nullptr;  // guarded by lock; dropped when the check gives up
+    std::string url;
+    std::optional<std::string> body;
+    std::string headers;
+    std::atomic<bool> cancelled{false};
+    Monitor lock;
+    bool delivered = false;  // guarded by lock
+};
+
+void runTransfer(const std::shared_ptr<TransferContext>& context) {
+    TextBuffer bodyBuffer(HttpClient::kMaxBodyBytes);
+    TextBuffer headerBuffer(HttpClient::kMaxHeaderBytes);
+    if (CurlHandle handle = newTransfer(context->url, headerBuffer)) {
+        CURL* h = handle.get();
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &bodyBuffer);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortWhenCancelled);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context->cancelled);
+        curl_easy_perform(h);
+    }
+    Monitor* checkMonitor = nullptr;
+    {
+        MonitorLock guard(context->lock);
+        context->headers = std::move(headerBuffer.data);
+        if (!bodyBuffer.overflowed && !bodyBuffer.data.empty()) {
+            context->body = std::move(bodyBuffer.data);
+        }
+        context->delivered = true;
+        checkMonitor = context->checkMonitor;
+    }
+    if (checkMonitor != nullptr) {
+        MonitorLock guard(*checkMonitor);
+        checkMonitor->broadcast();
+    }
+}
+
+bool isDelivered(TransferContext& context) {
+    MonitorLock guard(context.lock);
+    return context.delivered;
+}
+
+// Leaves the transfer to end on its own: it stops at its next progress call and no longer
+// touches the check, whose monitor may be gone by then. False when it had delivered already.
+bool abandon(TransferContext& context) {
+    MonitorLock guard(context.lock);
+    if (context.delivered) {
+        return false;
+    }
+    context.cancelled = true;
+    context.checkMonitor = nullptr;
+    return true;
+}
+
+}  // namespace
+
+std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_t count,
+                                       void* buffer) {
+    TextBuffer& text = *static_cast<TextBuffer*>(buffer);
+    const std::size_t length = size * count;
+    if (text.overflowed || length > text.limit - text.data.size()) {
+        text.overflowed = true;
+        return 0;
+    }
+    text.data.append(chunk, length);
+    return length;
+}
+
+bool HttpClient::fetchHeaders(const std::string& url, std::string& headers) {
+    TextBuffer headerBuffer(kMaxHeaderBytes);
+    if (CurlHandle handle = newTransfer(url, headerBuffer)) {
+        curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 1L);
+        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &refuseBody);
+        curl_easy_perform(handle.get());
+    }
+    headers = std::move(headerBuffer.data);
+    return true;
+}
+
+std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std::string& headers,
+                                                     bool headersOnly) {
+    if (headersOnly) {
+        fetchHeaders(url, headers);
+        return std::nullopt;
+    }
+    if (url.empty()) {
+        return std::nullopt;
+    }
+    auto context = std::make_shared<TransferContext>();
+    Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
+    context->checkMonitor = checkMonitor;
+    context->url = url;
+    std::thread transfer(runTransfer, context);
+    if (checkMonitor != nullptr) {
+        MonitorLock guard(*checkMonitor);
+        if (!isDelivered(*context)) {
+            checkMonitor->waitFor(kCheckWait);
+        }
+    }
+    if (checkMonitor != nullptr && abandon(*context)) {
+        transfer.detach();
+        PERCHLIGHT_RAISE(kStopMessage, kUnit);
+    }
+    transfer.join();
+    headers = std::move(context->headers);
+    return std::move(context->body);
+}
+
+}  // namespace perchlight

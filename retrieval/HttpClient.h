@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace perchlight {
+
+// Bytes received in one direction of one transfer, up to a limit past which the transfer is
+// aborted.
+struct TextBuffer {
+    explicit TextBuffer(std::size_t byteLimit) : limit(byteLimit) {}
+
+    std::string data;
+    std::size_t limit = 0;
+    bool overflowed = false;
+};
+
+// HTTP and HTTPS retrieval on libcurl's easy interface: a header probe on the calling thread and
+// full downloads on a transfer thread of their own. Every transfer is bounded in time and size
+// and follows redirects only to http and https. Thread-safe; each transfer has its own handle.
+class HttpClient {
+  public:
+    static constexpr long kConnectTimeoutSeconds = 30;
+    static constexpr long kTotalTimeoutSeconds = 300;
+    static constexpr long kMaxRedirects = 20;
+    // Policies, reference files and schemas are kilobytes; a longer body counts as none.
+    static constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
+    // Header text of one transfer, redirects included; past it the transfer is aborted.
+    static constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+    // How long a check waits for its download before it gives up.
+    static constexpr std::chrono::milliseconds kCheckWait{300000};
+
+    // The raw response header text of the URL (status line, header lines, blank line, each with
+    // CR LF), or empty when nothing arrived. The transfer stops at the first body byte.
+    static bool fetchHeaders(const std::string& url, std::string& headers);
+
+    // Downloads the URL. On a registered check thread it waits on the check's monitor and raises
+    // "STOP" when the check is cancelled or the wait runs out; the body is then discarded. None
+    // for an empty URL, for headersOnly (after a header probe), for an empty body and for a body
+    // past the limit. The HTTP status is not examined.
+    static std::optional<std::string> fetchDocument(const std::string& url, std::string& headers,
+                                                    bool headersOnly = false);
+
+    // The libcurl write and header callback: appends the chunk, or aborts the transfer (returns
+    // 0) when the buffer's limit would be passed.
+    static std::size_t appendToBuffer(char* chunk, std::size_t size, std::size_t count,
+                                      void* buffer);
+};
+
+}  // namespace perchlight
