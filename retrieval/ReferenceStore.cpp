@@ -7,6 +7,7 @@
 #include "core/WildcardMatch.h"
 #include "core/XmlNode.h"
 #include "retrieval/Globals.h"
+#include "retrieval/PolicyCache.h"
 #include "retrieval/RetrievalLock.h"
 #include "util/Error.h"
 #include "util/Monitor.h"
@@ -237,7 +238,7 @@ bool isValidHintScope(const std::string& scope) {
 }
 
 ReferenceStore& ReferenceStore::instance() {
-    static ReferenceStore store;
+    static ReferenceStore store(&PolicyCache::instance());
     return store;
 }
 

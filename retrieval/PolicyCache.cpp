@@ -1,0 +1,356 @@
+#include "retrieval/PolicyCache.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <system_error>
+
+#include "core/P3PEvaluator.h"
+#include "core/XmlFile.h"
+#include "core/XmlNode.h"
+#include "prefs/ModuleDirectory.h"
+#include "retrieval/Globals.h"
+#include "retrieval/HttpClient.h"
+#include "retrieval/ReferenceStore.h"
+#include "retrieval/RetrievalLock.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kIndexName = "cacheindex.xml";
+
+std::int64_t systemSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string withoutFragment(const std::string& url) {
+    return url.substr(0, url.find('#'));
+}
+
+// Leading decimal digits, 0 when there are none; saturates instead of overflowing.
+std::int64_t leadingNumber(const std::string& text) {
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        if (value > (std::numeric_limits<std::int64_t>::max() - 9) / 10) {
+            return std::numeric_limits<std::int64_t>::max() / 2;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// Cache files are only ever named "temp" and digits; an index naming anything else (a path
+// outside the directory, say) is not believed, so loading it can never delete a foreign file.
+bool isCacheFileName(const std::string& name) {
+    if (name.size() <= 4 || name.size() > 9 || name.compare(0, 4, "temp") != 0) {
+        return false;
+    }
+    return name.find_first_not_of("0123456789", 4) == std::string::npos;
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+void removeFile(const std::string& path) {
+    std::error_code error;
+    fs::remove(path, error);
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+}  // namespace
+
+HttpHeaders parseHeaderText(const std::string& text) {
+    HttpHeaders headers;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::size_t colon = line.find(':');
+        if (line.rfind("HTTP/", 0) == 0 || colon == std::string::npos || colon == 0) {
+            continue;
+        }
+        const std::size_t valueStart = line.find_first_not_of(" \t", colon + 1);
+        headers.emplace(line.substr(0, colon),
+                        valueStart == std::string::npos ? "" : line.substr(valueStart));
+    }
+    return headers;
+}
+
+PolicyCache& PolicyCache::instance() {
+    static PolicyCache cache = [] {
+        PolicyCache made(moduleDirectory() + "/cache");
+        made.setClearListener([] { ReferenceStore::instance().clear(); });
+        return made;
+    }();
+    return cache;
+}
+
+PolicyCache::PolicyCache(std::string directory, Clock clock, Fetch fetch)
+    : directory_(std::move(directory)),
+      clock_(clock ? std::move(clock) : Clock(systemSeconds)),
+      fetch_(fetch ? std::move(fetch) : Fetch([](const std::string& url, std::string& headers) {
+          return HttpClient::fetchDocument(url, headers);
+      })) {}
+
+std::string PolicyCache::filePath(const std::string& fileName) const {
+    return directory_ + "/" + fileName;
+}
+
+void PolicyCache::removeEntry(std::map<std::string, Entry>::iterator entry, bool deleteFile) {
+    if (deleteFile && !entry->second.fileName.empty()) {
+        removeFile(filePath(entry->second.fileName));
+    }
+    entries_.erase(entry);
+}
+
+std::optional<std::string> PolicyCache::getDocument(const std::string& url, HttpHeaders* headers) {
+    if (url.empty()) {
+        return std::nullopt;
+    }
+    const std::string documentUrl = withoutFragment(url);
+    if (isPolicyCached(documentUrl)) {
+        return readCachedDocument(documentUrl);
+    }
+    std::string headerText;
+    std::optional<std::string> text = fetch_(documentUrl, headerText);
+    if (headers != nullptr) {
+        *headers = parseHeaderText(headerText);
+    }
+    if (!storeDocument(documentUrl, text, 0)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+bool PolicyCache::isPolicyCached(const std::string& url) {
+    MonitorLock guard(retrievalLock());
+    const auto entry = entries_.find(url);
+    if (entry == entries_.end()) {
+        return false;
+    }
+    if (entry->second.expiry < clock_()) {
+        removeEntry(entry, true);
+        return false;
+    }
+    if (entry->second.fileName.empty() || isRegularFile(filePath(entry->second.fileName))) {
+        return true;
+    }
+    removeEntry(entry, false);
+    return false;
+}
+
+std::optional<std::string> PolicyCache::readCachedDocument(const std::string& url) {
+    MonitorLock guard(retrievalLock());
+    const auto entry = entries_.find(url);
+    if (entry == entries_.end()) {
+        return std::nullopt;
+    }
+    if (entry->second.expiry < clock_()) {
+        removeEntry(entry, true);
+        return std::nullopt;
+    }
+    if (entry->second.fileName.empty()) {
+        return std::nullopt;
+    }
+    std::optional<std::string> text = readWholeFile(filePath(entry->second.fileName));
+    if (!text) {
+        removeEntry(entry, false);
+    }
+    return text;
+}
+
+bool PolicyCache::storeDocument(const std::string& url, const std::optional<std::string>& text,
+                                std::int64_t expiry) {
+    MonitorLock guard(retrievalLock());
+    const std::int64_t now = clock_();
+    if (!text) {
+        entries_[url] = Entry{"", expiry != 0 ? expiry : now + kDefaultLifetime};
+        return true;
+    }
+    if (expiry == 0) {
+        expiry = expiryOfDocument(*text);
+        if (expiry == 0) {
+            expiry = now + kDefaultLifetime;
+        }
+    }
+    if (expiry < now) {
+        return false;
+    }
+    std::error_code error;
+    fs::create_directories(directory_, error);
+    const std::string fileName = uniqueTempName(directory_);
+    if (std::FILE* file = std::fopen(filePath(fileName).c_str(), "wb")) {
+        std::fwrite(text->data(), 1, text->size(), file);
+        std::fclose(file);
+    }
+    entries_[url] = Entry{fileName, expiry};
+    return true;
+}
+
+std::int64_t PolicyCache::expiryOfDocument(const std::string& text) const {
+    XmlNodePtr element = XmlNode::parseXmlBuffer(text);
+    if (element && element->name == "META") {
+        element = element->children().empty() ? nullptr : element->children().front();
+    }
+    if (!element || (element->name != "POLICY-REFERENCES" && element->name != "POLICIES" &&
+                     element->name != "POLICY")) {
+        return 0;
+    }
+    const XmlNodePtr expiry = element->findChild("EXPIRY");
+    if (!expiry) {
+        return 0;
+    }
+    if (const std::string* date = expiry->attribute("DATE")) {
+        return parseHttpDate(date->c_str());
+    }
+    if (const std::string* maxAge = expiry->attribute("MAX-AGE")) {
+        return clock_() + leadingNumber(*maxAge);
+    }
+    return 0;
+}
+
+std::string PolicyCache::cachedFilePath(const std::string& url) const {
+    MonitorLock guard(retrievalLock());
+    const auto entry = entries_.find(withoutFragment(url));
+    return entry == entries_.end() ? std::string() : filePath(entry->second.fileName);
+}
+
+void PolicyCache::loadIndexEntry(const XmlNode& element, std::int64_t now) {
+    const std::string* url = element.attribute("URL");
+    if (url == nullptr) {
+        return;
+    }
+    const std::string* fileAttribute = element.attribute("FILENAME");
+    const std::string fileName = fileAttribute != nullptr ? *fileAttribute : "";
+    if (!fileName.empty() && (!isCacheFileName(fileName) || !isRegularFile(filePath(fileName)))) {
+        return;
+    }
+    const std::string* expiryText = element.attribute("EXPIRY");
+    const std::int64_t expiry = expiryText != nullptr ? leadingNumber(*expiryText) : 0;
+    if (expiryText == nullptr || now >= expiry) {
+        if (!fileName.empty()) {
+            removeFile(filePath(fileName));
+        }
+        return;
+    }
+    const auto known = entries_.find(*url);
+    if (known == entries_.end()) {
+        entries_.emplace(*url, Entry{fileName, expiry});
+    } else if (known->second.fileName != fileName && !fileName.empty()) {
+        removeFile(filePath(fileName));
+    }
+}
+
+void PolicyCache::loadCacheIndex() {
+    MonitorLock guard(retrievalLock());
+    const std::int64_t now = clock_();
+    XmlNodePtr root;
+    try {
+        root = XmlNode::parseXmlFile(filePath(kIndexName));
+    } catch (const Error&) {
+        return;
+    }
+    if (!root || root->name != "POLICY-CACHE") {
+        return;
+    }
+    std::size_t read = 0;
+    for (const XmlNodePtr& child : root->children()) {
+        if (child->name == "CACHE-ENTRY" && read++ < kMaxIndexEntries) {
+            loadIndexEntry(*child, now);
+        }
+    }
+}
+
+void PolicyCache::writeCacheIndex() {
+    loadCacheIndex();
+    MonitorLock guard(retrievalLock());
+    std::error_code error;
+    fs::create_directories(directory_, error);
+    const std::string temporary = filePath(kIndexName) + ".new";
+    {
+        XmlFile file(temporary);
+        XmlElementWriter cache(file, false);
+        cache.setNodeName("POLICY-CACHE");
+        for (const auto& [url, entry] : entries_) {
+            XmlElementWriter item(file, true);
+            item.setNodeName("CACHE-ENTRY", {{"URL", XmlFile::escapeAttribute(url)},
+                                             {"FILENAME", XmlFile::escapeAttribute(entry.fileName)},
+                                             {"EXPIRY", std::to_string(entry.expiry)}});
+            item.finish();
+        }
+        cache.finish();
+        file.close();
+    }
+    fs::rename(temporary, filePath(kIndexName), error);
+    if (error) {
+        removeFile(temporary);
+        PERCHLIGHT_RAISE("Could not open file for writing, File could be locked by other program",
+                         "XmlFile");
+    }
+}
+
+void PolicyCache::clearCache() {
+    MonitorLock guard(retrievalLock());
+    entries_.clear();
+    std::error_code error;
+    fs::remove_all(directory_, error);
+    if (clearListener_) {
+        clearListener_();
+    }
+}
+
+int PolicyCache::evaluatePolicy(const std::string& policyUrl, MatchResult& result) {
+    result.state = kStateNotEvaluated;
+    if (policyUrl.empty()) {
+        return 0;
+    }
+    try {
+        result.policyUrl = Url(policyUrl);
+    } catch (const Error&) {
+        return -1;
+    }
+    const std::size_t hash = policyUrl.find('#');
+    const std::string documentUrl = policyUrl.substr(0, hash);
+    const std::string name = hash == std::string::npos ? "" : policyUrl.substr(hash + 1);
+    const std::optional<std::string> text = getDocument(documentUrl);
+    if (!text) {
+        return -1;
+    }
+    std::string ruleSet;
+    if (!ruleSetReader_ || !ruleSetReader_(ruleSet)) {
+        return -2;
+    }
+    try {
+        const P3PEvaluator evaluator(this);
+        return static_cast<int>(
+            evaluator.evaluatePolicy(ruleSet, *text, Url(documentUrl), name, result));
+    } catch (const Error&) {
+        return 0;
+    }
+}
+
+}  // namespace perchlight

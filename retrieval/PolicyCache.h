@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "core/DocumentSource.h"
+#include "core/MatchResult.h"
+
+namespace perchlight {
+
+// The on-disk cache of every XML document fetched over HTTP (reference files, policies, data
+// schemas): one file per document in the cache directory, an in-memory map from document URL to
+// file and expiry, and the index "cacheindex.xml" that processes sharing the directory merge
+// before they write it. Failed fetches are remembered for a day. Thread-safe: the map is guarded
+// by retrievalLock(); fetches run outside it.
+class PolicyCache : public DocumentSource {
+  public:
+    // Seconds since 1970-01-01 00:00 UTC.
+    using Clock = std::function<std::int64_t()>;
+    // Downloads a URL, filling the raw response header text; none when nothing arrived.
+    using Fetch = std::function<std::optional<std::string>(const std::string&, std::string&)>;
+    // Reads the active rule set's bytes; false when it cannot be read.
+    using RuleSetReader = std::function<bool(std::string&)>;
+
+    // Lifetime of a document without a usable EXPIRY, and of a remembered failure.
+    static constexpr std::int64_t kDefaultLifetime = 86400;
+    // Entries read from one index file; a damaged or hostile index cannot flood the map.
+    static constexpr std::size_t kMaxIndexEntries = 100000;
+
+    // The process-wide cache in the module directory's "cache" folder.
+    static PolicyCache& instance();
+
+    explicit PolicyCache(std::string directory, Clock clock = nullptr, Fetch fetch = nullptr);
+
+    std::optional<std::string> getDocument(const std::string& url,
+                                           HttpHeaders* headers = nullptr) override;
+    // True when a usable entry (a fresh file or a remembered failure) exists for the URL.
+    bool isPolicyCached(const std::string& url);
+    std::optional<std::string> readCachedDocument(const std::string& url);
+    // Makes an entry for the URL; expiry 0 means "from the document". False when the document
+    // has expired already. Raises "XML parse error" and "Invalid TIME string" for bad documents.
+    bool storeDocument(const std::string& url, const std::optional<std::string>& text,
+                       std::int64_t expiry);
+    // The expiry a document gives itself, or 0.
+    std::int64_t expiryOfDocument(const std::string& text) const;
+    // The path of the URL's cache file, or empty when there is no entry.
+    std::string cachedFilePath(const std::string& url) const;
+
+    void loadCacheIndex();
+    // Merges the index on disk, then replaces it atomically with the map.
+    void writeCacheIndex();
+    // Forgets everything, deletes the directory and tells the clear listener.
+    void clearCache();
+
+    // Fetches (cache first) and evaluates a policy against the active rule set: 0 for an empty
+    // URL or after an error, -1 when the policy cannot be had, -2 when the rule set cannot be
+    // read, else the evaluation's code.
+    int evaluatePolicy(const std::string& policyUrl, MatchResult& result);
+
+    void setRuleSetReader(RuleSetReader reader) { ruleSetReader_ = std::move(reader); }
+    // Called by clearCache, so that what was learnt from cached documents goes too.
+    void setClearListener(std::function<void()> listener) { clearListener_ = std::move(listener); }
+
+    const std::string& directory() const { return directory_; }
+
+  private:
+    struct Entry {
+        std::string fileName;  // empty for a remembered failure
+        std::int64_t expiry = 0;
+    };
+
+    std::string filePath(const std::string& fileName) const;
+    void removeEntry(std::map<std::string, Entry>::iterator entry, bool deleteFile);
+    void loadIndexEntry(const class XmlNode& element, std::int64_t now);
+
+    std::string directory_;
+    Clock clock_;
+    Fetch fetch_;
+    RuleSetReader ruleSetReader_;
+    std::function<void()> clearListener_;
+    std::map<std::string, Entry> entries_;  // document URL without fragment -> entry
+};
+
+// Splits raw response header text into header fields; status lines and blank lines are skipped.
+HttpHeaders parseHeaderText(const std::string& text);
+
+}  // namespace perchlight

@@ -1,0 +1,191 @@
+#include "retrieval/PolicyCache.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "LoopbackServer.h"
+#include "TestSupport.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPolicyUrl = "http://shop.example/w3c/policy.xml";
+
+std::string policyWithExpiry(const std::string& expiry) {
+    return "<POLICIES xmlns='http://www.w3.org/2002/01/P3Pv1'>" + expiry +
+           "<POLICY name='p' discuri='http://shop.example/privacy.html'>"
+           "<ENTITY><DATA-GROUP><DATA ref='#business.name'>Shop</DATA></DATA-GROUP></ENTITY>"
+           "<ACCESS><nonident/></ACCESS><STATEMENT><PURPOSE><current/></PURPOSE>"
+           "<RECIPIENT><ours/></RECIPIENT><RETENTION><no-retention/></RETENTION>"
+           "<DATA-GROUP><DATA ref='#dynamic.clickstream'/></DATA-GROUP></STATEMENT>"
+           "</POLICY></POLICIES>";
+}
+
+// A cache over a temporary directory with a settable clock and a canned web.
+class PolicyCacheTest : public ::testing::Test {
+  protected:
+    PolicyCache newCache() {
+        return PolicyCache(
+            (dir_ / "cache").string(), [this] { return now_; },
+            [this](const std::string& url, std::string& headers) -> std::optional<std::string> {
+                ++fetches_[url];
+                headers = "HTTP/1.1 200 OK\r\nP3P: policyref=\"/w3c/p3p.xml\"\r\n\r\n";
+                const auto found = web_.find(url);
+                if (found == web_.end()) {
+                    return std::nullopt;
+                }
+                return found->second;
+            });
+    }
+
+    test::TempDir dir_;
+    std::int64_t now_ = 1'800'000'000;
+    std::map<std::string, std::string> web_;
+    std::map<std::string, int> fetches_;
+};
+
+TEST_F(PolicyCacheTest, Lifetime_MaxAgeServesFromTheCacheUntilItRunsOut) {
+    web_[kPolicyUrl] = policyWithExpiry("<EXPIRY max-age='3600'/>");
+    PolicyCache cache = newCache();
+    EXPECT_TRUE(cache.getDocument(kPolicyUrl + "#p"));
+    now_ += 3600;
+    EXPECT_TRUE(cache.getDocument(kPolicyUrl));
+    EXPECT_EQ(fetches_[kPolicyUrl], 1);
+    now_ += 1;
+    EXPECT_TRUE(cache.getDocument(kPolicyUrl));
+    EXPECT_EQ(fetches_[kPolicyUrl], 2);
+}
+
+TEST_F(PolicyCacheTest, Lifetime_NoExpiryAndFailuresLastOneDay) {
+    web_[kPolicyUrl] = policyWithExpiry("");
+    PolicyCache cache = newCache();
+    HttpHeaders headers;
+    EXPECT_TRUE(cache.getDocument(kPolicyUrl, &headers));
+    EXPECT_EQ(headers.find("P3P")->second, "policyref=\"/w3c/p3p.xml\"");
+    EXPECT_FALSE(cache.getDocument("http://nothing.example/w3c/p3p.xml"));
+    now_ += PolicyCache::kDefaultLifetime;
+    EXPECT_TRUE(cache.getDocument(kPolicyUrl));
+    EXPECT_FALSE(cache.getDocument("http://nothing.example/w3c/p3p.xml"));
+    EXPECT_EQ(fetches_[kPolicyUrl] + fetches_["http://nothing.example/w3c/p3p.xml"], 2);
+    now_ += 1;
+    EXPECT_FALSE(cache.isPolicyCached(kPolicyUrl));
+}
+
+TEST_F(PolicyCacheTest, Lifetime_PastDateIsNotCachedAndBadDocumentsRaise) {
+    PolicyCache cache = newCache();
+    web_[kPolicyUrl] = policyWithExpiry("<EXPIRY date='Sun, 06 Nov 1994 08:49:37 GMT'/>");
+    EXPECT_FALSE(cache.getDocument(kPolicyUrl));
+    web_[kPolicyUrl] = policyWithExpiry("<EXPIRY date='soon'/>");
+    EXPECT_THROW(cache.getDocument(kPolicyUrl), Error);
+    web_[kPolicyUrl] = "<html>error page";
+    EXPECT_THROW(cache.getDocument(kPolicyUrl), Error);
+    EXPECT_FALSE(cache.isPolicyCached(kPolicyUrl));
+    EXPECT_EQ(fetches_[kPolicyUrl], 3);
+}
+
+TEST_F(PolicyCacheTest, Index_SurvivesARestartAndKeepsAwkwardUrls) {
+    const std::string awkward = "http://shop.example/p3p?a=1&b=\"2\"<3>";
+    web_[awkward] = policyWithExpiry("");
+    {
+        PolicyCache cache = newCache();
+        ASSERT_TRUE(cache.getDocument(awkward));
+        cache.writeCacheIndex();
+    }
+    PolicyCache restarted = newCache();
+    restarted.loadCacheIndex();
+    EXPECT_TRUE(restarted.isPolicyCached(awkward));
+    EXPECT_EQ(restarted.getDocument(awkward), web_[awkward]);
+    EXPECT_EQ(fetches_[awkward], 1);
+}
+
+TEST_F(PolicyCacheTest, Index_MergeKeepsOtherProcessesEntriesAndDropsTheLosersFile) {
+    web_[kPolicyUrl] = policyWithExpiry("");
+    web_["http://other.example/p.xml"] = policyWithExpiry("");
+    PolicyCache first = newCache();
+    PolicyCache second = newCache();
+    ASSERT_TRUE(first.getDocument(kPolicyUrl));
+    ASSERT_TRUE(second.getDocument(kPolicyUrl));
+    ASSERT_TRUE(second.getDocument("http://other.example/p.xml"));
+    const std::string secondsFile = second.cachedFilePath(kPolicyUrl);
+    second.writeCacheIndex();
+    first.writeCacheIndex();
+    EXPECT_FALSE(fs::exists(secondsFile));
+    PolicyCache reader = newCache();
+    reader.loadCacheIndex();
+    EXPECT_EQ(reader.cachedFilePath(kPolicyUrl), first.cachedFilePath(kPolicyUrl));
+    EXPECT_TRUE(reader.isPolicyCached("http://other.example/p.xml"));
+}
+
+TEST_F(PolicyCacheTest, Index_EntriesWithMissingOrForeignFilesAreDropped) {
+    fs::create_directories(dir_ / "cache");
+    test::writeFile(dir_ / "victim", "keep me");
+    test::writeFile(dir_ / "cache" / "temp7", "no expiry");
+    test::writeFile(dir_ / "cache" / "cacheindex.xml",
+                    "<POLICY-CACHE>"
+                    "<CACHE-ENTRY URL='http://a.example/' FILENAME='temp99' EXPIRY='1900000000'/>"
+                    "<CACHE-ENTRY URL='http://b.example/' FILENAME='../victim' EXPIRY='1'/>"
+                    "<CACHE-ENTRY URL='http://c.example/' FILENAME='temp7'/>"
+                    "<CACHE-ENTRY URL='http://d.example/' FILENAME='' EXPIRY='1900000000'/>"
+                    "</POLICY-CACHE>");
+    PolicyCache cache = newCache();
+    cache.loadCacheIndex();
+    EXPECT_FALSE(cache.isPolicyCached("http://a.example/"));
+    EXPECT_FALSE(cache.isPolicyCached("http://b.example/"));
+    EXPECT_FALSE(fs::exists(dir_ / "cache" / "temp7"));
+    EXPECT_TRUE(fs::exists(dir_ / "victim"));
+    EXPECT_TRUE(cache.isPolicyCached("http://d.example/"));
+}
+
+TEST_F(PolicyCacheTest, Clear_RemovesTheDirectoryAndTellsTheListener) {
+    web_[kPolicyUrl] = policyWithExpiry("");
+    PolicyCache cache = newCache();
+    bool told = false;
+    cache.setClearListener([&] { told = true; });
+    ASSERT_TRUE(cache.getDocument(kPolicyUrl));
+    cache.clearCache();
+    EXPECT_TRUE(told);
+    EXPECT_FALSE(fs::exists(dir_ / "cache"));
+    EXPECT_TRUE(cache.getDocument(kPolicyUrl));
+    EXPECT_TRUE(fs::exists(dir_ / "cache"));
+}
+
+TEST_F(PolicyCacheTest, Evaluate_ReportsEachWayOfFailingAndThenTheVerdict) {
+    const test::ModuleHome home({"BaseDataschema-std.xml"});
+    PolicyCache cache = newCache();
+    MatchResult result;
+    EXPECT_EQ(cache.evaluatePolicy("", result), 0);
+    EXPECT_EQ(result.state, kStateNotEvaluated);
+    EXPECT_EQ(cache.evaluatePolicy(kPolicyUrl + "#p", result), -1);
+    web_["http://shop.example/w3c/other.xml"] = policyWithExpiry("");
+    EXPECT_EQ(cache.evaluatePolicy("http://shop.example/w3c/other.xml#p", result), -2);
+    cache.setRuleSetReader([](std::string& ruleSet) {
+        ruleSet = test::readFile(test::dataDir() / "appel-high.xml");
+        return true;
+    });
+    EXPECT_EQ(cache.evaluatePolicy("http://shop.example/w3c/other.xml#p", result), 0);
+    EXPECT_EQ(result.state, kStateNoConflict);
+    EXPECT_EQ(result.policyUrl.str(), "http://shop.example/w3c/other.xml");
+}
+
+TEST(PolicyCacheLoopback, FetchesThroughHttpOnce) {
+    test::LoopbackServer loopback;
+    int requests = 0;
+    loopback.server().Get("/w3c/p3p.xml", [&](const httplib::Request&, httplib::Response& r) {
+        ++requests;
+        r.set_content("<META><POLICY-REFERENCES/></META>", "text/xml");
+    });
+    loopback.start();
+    test::TempDir dir;
+    PolicyCache cache((dir / "cache").string());
+    EXPECT_TRUE(cache.getDocument(loopback.url("/w3c/p3p.xml")));
+    EXPECT_TRUE(cache.getDocument(loopback.url("/w3c/p3p.xml")));
+    EXPECT_EQ(requests, 1);
+}
+
+}  // namespace
+}  // namespace perchlight
