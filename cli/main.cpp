@@ -4,12 +4,15 @@
 #include <iostream>
 
 #include "cli/EvaluateCommand.h"
+#include "cli/FetchCommand.h"
 
 int main(int argc, char** argv) {
     CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
                  "perchlight");
     app.require_subcommand(1);
     perchlight::cli::EvaluateCommand evaluate(app);
+    perchlight::cli::FetchCommand fetch(app);
+    perchlight::cli::CacheCommand cache(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -18,6 +21,12 @@ int main(int argc, char** argv) {
     }
     if (evaluate.selected()) {
         return evaluate.run(std::cout, std::cerr);
+    }
+    if (fetch.selected()) {
+        return fetch.run(std::cout, std::cerr);
+    }
+    if (cache.selected()) {
+        return cache.run(std::cout, std::cerr);
     }
     return perchlight::cli::kExitUsage;
 }

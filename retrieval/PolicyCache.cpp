@@ -313,6 +313,15 @@ void PolicyCache::writeCacheIndex() {
     }
 }
 
+std::vector<PolicyCache::Listing> PolicyCache::list() const {
+    MonitorLock guard(retrievalLock());
+    std::vector<Listing> listing;
+    for (const auto& [url, entry] : entries_) {
+        listing.push_back({url, entry.fileName, entry.expiry});
+    }
+    return listing;
+}
+
 void PolicyCache::clearCache() {
     MonitorLock guard(retrievalLock());
     entries_.clear();

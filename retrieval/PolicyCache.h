@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/DocumentSource.h"
 #include "core/MatchResult.h"
@@ -65,6 +66,14 @@ class PolicyCache : public DocumentSource {
     void setClearListener(std::function<void()> listener) { clearListener_ = std::move(listener); }
 
     const std::string& directory() const { return directory_; }
+
+    // One line of the cache's listing: URL, file name (empty for a failure) and expiry.
+    struct Listing {
+        std::string url;
+        std::string fileName;
+        std::int64_t expiry = 0;
+    };
+    std::vector<Listing> list() const;
 
   private:
     struct Entry {
