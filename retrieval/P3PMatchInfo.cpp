@@ -1,0 +1,193 @@
+#include "retrieval/P3PMatchInfo.h"
+
+#include <set>
+
+#include "retrieval/CheckRegistry.h"
+#include "retrieval/Globals.h"
+#include "retrieval/HttpClient.h"
+#include "retrieval/PolicyCache.h"
+#include "retrieval/ReferenceStore.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+constexpr const char* kUnit = "P3PMatchInfo";
+
+}  // namespace
+
+Url wellKnownLocation(const Url& url) {
+    return Url(url.base() + "/w3c/p3p.xml");
+}
+
+P3PMatchInfo::P3PMatchInfo() : P3PMatchInfo(ReferenceStore::instance(), PolicyCache::instance()) {}
+
+P3PMatchInfo::P3PMatchInfo(ReferenceStore& store, PolicyCache& cache)
+    : store_(store), cache_(cache) {}
+
+void P3PMatchInfo::reset() {
+    MonitorLock guard(mapsLock_);
+    embedded_.clear();
+    policies_.clear();
+    mainResult_ = MatchResult();
+}
+
+void P3PMatchInfo::checkStop() {
+    if (!running_) {
+        reset();
+        PERCHLIGHT_RAISE(kStopMessage, kUnit);
+    }
+}
+
+int P3PMatchInfo::matchPage(const Url& page, const Url& policy) {
+    MonitorLock guard(mapsLock_);
+    pageUrl_ = page;
+    mainResult_ = MatchResult();
+    mainResult_.requestUri = page;
+    const Url found = policy.empty() ? store_.lookupPolicy(page, "GET") : policy;
+    if (found.empty()) {
+        return -1;
+    }
+    mainResult_.policyUrl = found;
+    return cache_.evaluatePolicy(found.str(), mainResult_);
+}
+
+int P3PMatchInfo::checkByHeader(const Url& page) {
+    checkStop();
+    std::string headers;
+    HttpClient::fetchHeaders(page.str(), headers);
+    const Url reference = extractPolicyRef(headers, page);
+    if (reference.empty()) {
+        return -1;
+    }
+    store_.loadReferenceFile(reference, page);
+    return matchPage(page, Url());
+}
+
+void P3PMatchInfo::addEmbedded(const Url& url, const std::string& contentType) {
+    MonitorLock guard(mapsLock_);
+    embedded_.try_emplace(url, PageEntry{contentType, Url()});
+}
+
+void P3PMatchInfo::checkEmbedded() {
+    checkStop();
+    MonitorLock guard(mapsLock_);
+    std::set<Url> sites;
+    for (const auto& [url, entry] : embedded_) {
+        checkStop();
+        try {
+            sites.insert(wellKnownLocation(url));
+        } catch (const Error&) {
+            // An item of a scheme without a site (such as file:) has no well-known location.
+        }
+    }
+    for (const Url& site : sites) {
+        checkStop();
+        store_.loadReferenceFile(site, site);
+    }
+    for (auto& [url, entry] : embedded_) {
+        checkStop();
+        Url policy = store_.lookupPolicy(url, "GET");
+        if (policy.empty()) {
+            for (const Url& file : store_.referenceFilesFor(url)) {
+                store_.loadReferenceFile(file, file);
+                policy = store_.lookupPolicy(url, "GET");
+                if (!policy.empty()) {
+                    break;
+                }
+            }
+        }
+        entry.policyUrl = policy;
+        if (!policy.empty()) {
+            MatchResult fresh;
+            fresh.requestUri = url;
+            policies_[policy] = fresh;
+        }
+    }
+    for (auto& [policy, result] : policies_) {
+        checkStop();
+        try {
+            cache_.evaluatePolicy(policy.str(), result);
+        } catch (const Error& error) {
+            if (isStop(error)) {
+                throw;
+            }
+        }
+    }
+}
+
+int P3PMatchInfo::overallVerdict() {
+    checkStop();
+    MonitorLock guard(mapsLock_);
+    if (mainResult_.isTest) {
+        return kVerdictUnknown;
+    }
+    if (mainResult_.state == kStateConflict) {
+        return kVerdictUnmatched;
+    }
+    if (mainResult_.state != kStateNoConflict) {
+        return kVerdictUnknown;
+    }
+    for (const auto& [url, entry] : embedded_) {
+        if (entry.policyUrl.empty()) {
+            return kVerdictPartlyMatched;
+        }
+    }
+    for (const auto& [policy, result] : policies_) {
+        if (result.state != kStateNoConflict) {
+            return kVerdictPartlyMatched;
+        }
+    }
+    return kVerdictMatched;
+}
+
+std::vector<Url> P3PMatchInfo::embeddedUrls() const {
+    MonitorLock guard(mapsLock_);
+    std::vector<Url> urls;
+    for (const auto& [url, entry] : embedded_) {
+        urls.push_back(url);
+    }
+    return urls;
+}
+
+std::string P3PMatchInfo::contentType(const Url& item) const {
+    MonitorLock guard(mapsLock_);
+    const auto found = embedded_.find(item);
+    return found == embedded_.end() ? std::string() : found->second.contentType;
+}
+
+int P3PMatchInfo::embeddedState(const Url& item) const {
+    const std::optional<MatchResult> result = embeddedResult(item);
+    return result ? result->state : kStateNotEvaluated;
+}
+
+Url P3PMatchInfo::embeddedPolicyUrl(const Url& item) const {
+    MonitorLock guard(mapsLock_);
+    const auto found = embedded_.find(item);
+    return found == embedded_.end() ? Url() : found->second.policyUrl;
+}
+
+std::optional<MatchResult> P3PMatchInfo::embeddedResult(const Url& item) const {
+    MonitorLock guard(mapsLock_);
+    const auto found = embedded_.find(item);
+    if (found == embedded_.end() || found->second.policyUrl.empty()) {
+        return std::nullopt;
+    }
+    const auto result = policies_.find(found->second.policyUrl);
+    if (result == policies_.end()) {
+        return std::nullopt;
+    }
+    return result->second;
+}
+
+Url P3PMatchInfo::mainPolicyUrl() const {
+    MonitorLock guard(mapsLock_);
+    return mainResult_.policyUrl;
+}
+
+MatchResult P3PMatchInfo::mainResult() const {
+    MonitorLock guard(mapsLock_);
+    return mainResult_;
+}
+
+}  // namespace perchlight

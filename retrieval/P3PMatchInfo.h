@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/MatchResult.h"
+#include "util/Monitor.h"
+#include "util/Url.h"
+
+namespace perchlight {
+
+class PolicyCache;
+class ReferenceStore;
+
+// Page verdicts: how a page and its embedded content fared as a whole.
+inline constexpr int kVerdictMatched = 0;
+inline constexpr int kVerdictUnmatched = 1;
+inline constexpr int kVerdictPartlyMatched = 2;
+inline constexpr int kVerdictUnknown = -1;
+
+// An embedded item's kind and the policy that covers it (empty until found, or when none is).
+struct PageEntry {
+    std::string contentType;
+    Url policyUrl;
+};
+
+// The state of one window's current page check: the page's result, its embedded items and the
+// results of their policies, each distinct policy evaluated once. The maps lock is held through
+// whole evaluations, downloads included, and is taken before the retrieval and preference locks.
+// Clearing the running flag makes the check stop with "STOP" at its next test.
+class P3PMatchInfo {
+  public:
+    P3PMatchInfo();
+    P3PMatchInfo(ReferenceStore& store, PolicyCache& cache);
+    P3PMatchInfo(const P3PMatchInfo&) = delete;
+    P3PMatchInfo& operator=(const P3PMatchInfo&) = delete;
+
+    void setRunning(bool running) { running_ = running; }
+    bool running() const { return running_; }
+
+    void reset();
+    // Resets and raises "STOP" when the check has been asked to stop.
+    void checkStop();
+    // Evaluates the page's policy (looked up for GET when none is given); -1 when there is none.
+    int matchPage(const Url& page, const Url& policy);
+    // Follows a "policyref=" in the page's own response headers; -1 when there is none.
+    int checkByHeader(const Url& page);
+    // Lists an item unless its URL is listed already.
+    void addEmbedded(const Url& url, const std::string& contentType);
+    // Finds and evaluates the policies of all listed items.
+    void checkEmbedded();
+    int overallVerdict();
+
+    std::vector<Url> embeddedUrls() const;
+    std::string contentType(const Url& item) const;
+    // The state of the item's policy: -1 when unknown, without policy or not evaluated.
+    int embeddedState(const Url& item) const;
+    Url embeddedPolicyUrl(const Url& item) const;
+    std::optional<MatchResult> embeddedResult(const Url& item) const;
+    Url mainPolicyUrl() const;
+    MatchResult mainResult() const;
+
+  private:
+    ReferenceStore& store_;
+    PolicyCache& cache_;
+    mutable Monitor mapsLock_;
+    Url pageUrl_;
+    MatchResult mainResult_;
+    std::map<Url, PageEntry> embedded_;
+    std::map<Url, MatchResult> policies_;
+    std::atomic<bool> running_{true};
+};
+
+// The site base of a URL followed by "/w3c/p3p.xml".
+Url wellKnownLocation(const Url& url);
+
+}  // namespace perchlight

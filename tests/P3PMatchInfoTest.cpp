@@ -1,0 +1,125 @@
+#include "retrieval/P3PMatchInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "TestSupport.h"
+#include "retrieval/PolicyCache.h"
+#include "retrieval/ReferenceStore.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+std::string referenceFile(const std::string& about) {
+    return "<META><POLICY-REFERENCES><POLICY-REF about='" + about +
+           "'><INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>";
+}
+
+// Sites on a canned web, a cache over a temporary directory, the High rule set.
+class P3PMatchInfoTest : public ::testing::Test {
+  protected:
+    P3PMatchInfoTest()
+        : home_({"BaseDataschema-std.xml"}),
+          cache_((home_.path() / "cache").string(), nullptr,
+                 [this](const std::string& url, std::string&) -> std::optional<std::string> {
+                     ++fetches_[url];
+                     const auto found = web_.find(url);
+                     return found == web_.end() ? std::nullopt
+                                                : std::optional<std::string>(found->second);
+                 }),
+          store_(&cache_),
+          info_(store_, cache_) {
+        cache_.setRuleSetReader([](std::string& ruleSet) {
+            ruleSet = test::readFile(test::dataDir() / "appel-high.xml");
+            return true;
+        });
+        publish("http://good.example", "shop-basic.xml", "#basic");
+        publish("http://bad.example", "marketing.xml", "#retail");
+        publish("http://draft.example", "test-policy.xml", "");
+    }
+
+    void publish(const std::string& site, const std::string& example, const std::string& name) {
+        web_[site + "/w3c/p3p.xml"] = referenceFile("/w3c/policy.xml" + name);
+        web_[site + "/w3c/policy.xml"] = test::readFile(test::dataDir() / "examples" / example);
+    }
+
+    int checkMainPage(const std::string& page) {
+        const Url url(page);
+        store_.loadReferenceFile(wellKnownLocation(url), url);
+        return info_.matchPage(url, store_.lookupPolicy(url, "GET"));
+    }
+
+    test::ModuleHome home_;
+    std::map<std::string, std::string> web_;
+    std::map<std::string, int> fetches_;
+    PolicyCache cache_;
+    ReferenceStore store_;
+    P3PMatchInfo info_;
+};
+
+TEST_F(P3PMatchInfoTest, Verdict_FollowsThePagesOwnPolicyFirst) {
+    EXPECT_EQ(checkMainPage("http://good.example/index.html"), 0);
+    EXPECT_EQ(info_.overallVerdict(), kVerdictMatched);
+    EXPECT_EQ(checkMainPage("http://bad.example/"), 0);
+    info_.addEmbedded(Url("http://good.example/logo.png"), "Image");
+    info_.checkEmbedded();
+    EXPECT_EQ(info_.overallVerdict(), kVerdictUnmatched);
+    EXPECT_EQ(checkMainPage("http://draft.example/"), -1);
+    EXPECT_EQ(info_.overallVerdict(), kVerdictUnknown);
+    EXPECT_EQ(info_.matchPage(Url("http://nowhere.example/"), Url()), -1);
+    EXPECT_EQ(info_.overallVerdict(), kVerdictUnknown);
+}
+
+TEST_F(P3PMatchInfoTest, Embedded_ItemsWithoutAGoodPolicyMakeThePagePartlyMatched) {
+    ASSERT_EQ(checkMainPage("http://good.example/"), 0);
+    info_.addEmbedded(Url("http://good.example/a.png"), "Image");
+    info_.addEmbedded(Url("http://good.example/b.png"), "Image");
+    info_.addEmbedded(Url("http://good.example/a.png"), "Embed");
+    info_.checkEmbedded();
+    EXPECT_EQ(info_.overallVerdict(), kVerdictMatched);
+    EXPECT_EQ(info_.contentType(Url("http://good.example/a.png")), "Image");
+    EXPECT_EQ(info_.embeddedState(Url("http://good.example/b.png")), kStateNoConflict);
+    EXPECT_EQ(fetches_["http://good.example/w3c/p3p.xml"], 1);
+
+    info_.addEmbedded(Url("http://nopolicy.example/frame.html"), "Frame/IFrame");
+    info_.checkEmbedded();
+    EXPECT_EQ(info_.overallVerdict(), kVerdictPartlyMatched);
+    EXPECT_EQ(info_.embeddedState(Url("http://nopolicy.example/frame.html")), kStateNotEvaluated);
+    EXPECT_TRUE(info_.embeddedPolicyUrl(Url("http://nopolicy.example/frame.html")).empty());
+}
+
+TEST_F(P3PMatchInfoTest, Embedded_ANonMatchingItemLowersOnlyToPartlyMatched) {
+    ASSERT_EQ(checkMainPage("http://good.example/"), 0);
+    info_.addEmbedded(Url("http://bad.example/ad.gif"), "Image");
+    info_.addEmbedded(Url("file:///etc/hosts"), "Frame/IFrame");
+    info_.checkEmbedded();
+    EXPECT_EQ(info_.overallVerdict(), kVerdictPartlyMatched);
+    EXPECT_EQ(info_.embeddedState(Url("http://bad.example/ad.gif")), kStateConflict);
+    EXPECT_EQ(info_.embeddedPolicyUrl(Url("http://bad.example/ad.gif")).str(),
+              "http://bad.example/w3c/policy.xml#retail");
+}
+
+TEST_F(P3PMatchInfoTest, Stop_ACancelledCheckStopsAndLeavesNothingBehind) {
+    ASSERT_EQ(checkMainPage("http://good.example/"), 0);
+    info_.addEmbedded(Url("http://good.example/a.png"), "Image");
+    info_.setRunning(false);
+    try {
+        info_.checkEmbedded();
+        ADD_FAILURE() << "no STOP";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.message(), "STOP");
+        EXPECT_EQ(error.unit(), "P3PMatchInfo");
+    }
+    EXPECT_TRUE(info_.embeddedUrls().empty());
+    EXPECT_TRUE(info_.mainPolicyUrl().empty());
+}
+
+TEST(WellKnownLocation, IsTheSiteBaseAndTheFixedPath) {
+    EXPECT_EQ(wellKnownLocation(Url("https://shop.example:8443/a/b?c")).str(),
+              "https://shop.example:8443/w3c/p3p.xml");
+}
+
+}  // namespace
+}  // namespace perchlight
