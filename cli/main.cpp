@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "cli/CheckCommand.h"
 #include "cli/EvaluateCommand.h"
 #include "cli/FetchCommand.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     perchlight::cli::EvaluateCommand evaluate(app);
     perchlight::cli::FetchCommand fetch(app);
+    perchlight::cli::CheckCommand check(app);
     perchlight::cli::CacheCommand cache(app);
     try {
         app.parse(argc, argv);
@@ -24,6 +26,9 @@ int main(int argc, char** argv) {
     }
     if (fetch.selected()) {
         return fetch.run(std::cout, std::cerr);
+    }
+    if (check.selected()) {
+        return check.run(std::cout, std::cerr);
     }
     if (cache.selected()) {
         return cache.run(std::cout, std::cerr);

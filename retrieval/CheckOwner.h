@@ -8,6 +8,8 @@
 
 namespace perchlight {
 
+class P3PMatchInfo;
+
 // One piece of content embedded in a page: its display kind ("Image", "Frame/IFrame", ...) and
 // its absolute URL.
 struct EmbeddedItem {
@@ -30,6 +32,8 @@ class CheckIndicator {
     virtual void playSoundNoPolicy() = 0;
     virtual void playSoundNoMatch() = 0;
     virtual void playSoundMatch() = 0;
+    // The user wants the verdict sound also when the page's policy came from the cache.
+    virtual bool soundsForCachedPolicies() const = 0;
 };
 
 // What a page check reads from the window that started it. Everything but the indicator and the
@@ -38,6 +42,8 @@ class CheckOwner {
   public:
     virtual ~CheckOwner() = default;
 
+    // The window's check state, which the check fills.
+    virtual P3PMatchInfo& matchInfo() = 0;
     virtual CheckIndicator& indicator() = 0;
     // Signalled when a download of the check ends and, repeatedly, when the check is cancelled.
     virtual Monitor& checkMonitor() = 0;

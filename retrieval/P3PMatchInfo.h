@@ -38,6 +38,9 @@ class P3PMatchInfo {
     P3PMatchInfo(const P3PMatchInfo&) = delete;
     P3PMatchInfo& operator=(const P3PMatchInfo&) = delete;
 
+    ReferenceStore& store() { return store_; }
+    PolicyCache& cache() { return cache_; }
+
     void setRunning(bool running) { running_ = running; }
     bool running() const { return running_; }
 

@@ -1,0 +1,91 @@
+#include "retrieval/PageCheck.h"
+
+#include "retrieval/CheckOwner.h"
+#include "retrieval/CheckRegistry.h"
+#include "retrieval/P3PMatchInfo.h"
+#include "retrieval/PolicyCache.h"
+#include "retrieval/ReferenceStore.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+void playVerdictSound(CheckIndicator& indicator, int verdict) {
+    if (verdict == kVerdictUnknown) {
+        indicator.playSoundNoPolicy();
+    } else if (verdict == kVerdictUnmatched) {
+        indicator.playSoundNoMatch();
+    } else {
+        indicator.playSoundMatch();
+    }
+}
+
+int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
+    P3PMatchInfo& info = owner.matchInfo();
+    ReferenceStore& store = info.store();
+    CheckIndicator& indicator = owner.indicator();
+    info.reset();
+    indicator.showChecking();
+    const std::string method = postData.empty() ? "GET" : "POST";
+    if (store.lookupPolicy(page, method).empty()) {
+        store.loadReferenceFile(wellKnownLocation(page), page);
+    }
+    int code = 0;
+    bool fromCache = false;
+    const Url policy = store.lookupPolicy(page, method);
+    if (!policy.empty()) {
+        fromCache = info.cache().isPolicyCached(policy.withoutFragment().str());
+        code = info.matchPage(page, policy);
+    } else {
+        bool found = false;
+        if (!owner.linkPolicyReference().empty()) {
+            store.loadReferenceFile(owner.linkPolicyReference(), page);
+            const Url linked = store.lookupPolicy(page, method);
+            if (!linked.empty()) {
+                code = info.matchPage(page, linked);
+                found = true;
+            }
+        }
+        if (!found && !owner.postedNavigation()) {
+            code = info.checkByHeader(page);
+        }
+    }
+    if (!owner.embeddedContent().empty()) {
+        for (const EmbeddedItem& item : owner.embeddedContent()) {
+            info.addEmbedded(item.url, item.contentType);
+        }
+        info.checkEmbedded();
+    }
+    const int verdict = info.overallVerdict();
+    indicator.showVerdict(verdict, false);
+    if (indicator.soundsForCachedPolicies() || !fromCache) {
+        playVerdictSound(indicator, verdict);
+    }
+    return code;
+}
+
+}  // namespace
+
+int checkPage(CheckOwner& owner, const Url& page, const std::string& postData) {
+    if (page.empty()) {
+        return 0;
+    }
+    try {
+        return runCheck(owner, page, postData);
+    } catch (const Error&) {
+        owner.indicator().showVerdict(kVerdictUnknown, false);
+        return 0;
+    }
+}
+
+void runCheckThread(CheckOwner& owner, const Url& page, const std::string& postData) {
+    CheckRegistry::registerCurrentThread(owner.checkMonitor());
+    try {
+        checkPage(owner, page, postData);
+    } catch (...) {
+        // A check thread has no one to report to; the verdict already says unknown.
+    }
+    CheckRegistry::unregisterCurrentThread();
+}
+
+}  // namespace perchlight
