@@ -110,16 +110,17 @@ TEST(CookiePreferencesWrite, WritesKeptOverridesAndTheDefaultRule) {
 }
 
 TEST(CookiePreferencesWrite, GeneralSettingsLeaveTheCustomValuesEmpty) {
-    for (const auto& [setting, accept] : {std::pair{kCookiesMatching, "MATCHING"},
-                                          std::pair{kCookiesAlways, "ALL"},
-                                          std::pair{kCookiesNever, "NONE"}}) {
+    for (const auto& [setting, accept] :
+         {std::pair{kCookiesMatching, "MATCHING"}, std::pair{kCookiesAlways, "ALL"},
+          std::pair{kCookiesNever, "NONE"}}) {
         CookiePreferences cookies;
         cookies.setting = setting;
         cookies.customAccept = kCookieRuleNone;
         TempDir dir;
         cookies.write((dir / "c.xml").string());
-        EXPECT_NE(readFile(dir / "c.xml").find(std::string("<DEFAULTCOOKIERULE accept=\"") +
-                                               accept + "\" headers=\"\" cross-site=\"\" />"),
+        EXPECT_NE(readFile(dir / "c.xml")
+                      .find(std::string("<DEFAULTCOOKIERULE accept=\"") + accept +
+                            "\" headers=\"\" cross-site=\"\" />"),
                   std::string::npos);
         CookiePreferences back;
         back.read((dir / "c.xml").string());
