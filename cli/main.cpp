@@ -6,6 +6,7 @@
 #include "cli/CheckCommand.h"
 #include "cli/EvaluateCommand.h"
 #include "cli/FetchCommand.h"
+#include "cli/RegisterCommand.h"
 
 int main(int argc, char** argv) {
     CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     perchlight::cli::EvaluateCommand evaluate(app);
     perchlight::cli::FetchCommand fetch(app);
     perchlight::cli::CheckCommand check(app);
+    perchlight::cli::RegisterCommand registration(app);
     perchlight::cli::CacheCommand cache(app);
     try {
         app.parse(argc, argv);
@@ -29,6 +31,9 @@ int main(int argc, char** argv) {
     }
     if (check.selected()) {
         return check.run(std::cout, std::cerr);
+    }
+    if (registration.selected()) {
+        return registration.run(std::cout, std::cerr);
     }
     if (cache.selected()) {
         return cache.run(std::cout, std::cerr);

@@ -12,6 +12,8 @@
 #include "prefs/ModuleDirectory.h"
 #include "prefs/PreferenceFile.h"
 #include "prefs/RegistryKey.h"
+#include "retrieval/PolicyCache.h"
+#include "retrieval/ReferenceStore.h"
 #include "util/Error.h"
 #include "util/FileLock.h"
 
@@ -56,7 +58,18 @@ std::string hostOf(const std::string& url) {
 }  // namespace
 
 P3PPreferences& P3PPreferences::instance() {
-    static P3PPreferences preferences(perchlight::moduleDirectory());
+    static P3PPreferences& preferences = []() -> P3PPreferences& {
+        static P3PPreferences made(perchlight::moduleDirectory());
+        made.setCookiePolicySource(
+            [](const std::string& name, const std::string& value, const std::string& domain,
+               const std::string& path) {
+                return ReferenceStore::instance()
+                    .lookupCookiePolicy(name, value, domain, path)
+                    .str();
+            },
+            &PolicyCache::instance());
+        return made;
+    }();
     return preferences;
 }
 

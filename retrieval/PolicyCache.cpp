@@ -12,6 +12,7 @@
 #include "core/XmlFile.h"
 #include "core/XmlNode.h"
 #include "prefs/ModuleDirectory.h"
+#include "prefs/P3PPreferences.h"
 #include "retrieval/Globals.h"
 #include "retrieval/HttpClient.h"
 #include "retrieval/ReferenceStore.h"
@@ -104,6 +105,9 @@ PolicyCache& PolicyCache::instance() {
     static PolicyCache cache = [] {
         PolicyCache made(moduleDirectory() + "/cache");
         made.setClearListener([] { ReferenceStore::instance().clear(); });
+        made.setRuleSetReader([](std::string& ruleSet) {
+            return P3PPreferences::instance().readActiveRuleSet(ruleSet);
+        });
         return made;
     }();
     return cache;
