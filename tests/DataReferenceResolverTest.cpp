@@ -15,14 +15,13 @@ namespace {
 using namespace perchlight::test;
 using Names = std::vector<std::string>;
 
-const Url kPolicyUrl("http://a.example/w3c/p3p.xml");
+const std::string kPolicyUrl = "http://a.example/w3c/p3p.xml";
+const std::string kSchema =
+    "<DATASCHEMA><DATA-DEF name='shop.card'><CATEGORIES><financial/></CATEGORIES></DATA-DEF>"
+    "<DATA-DEF name='shop.basket.item'><CATEGORIES><purchase/></CATEGORIES></DATA-DEF>"
+    "</DATASCHEMA>";
 
-BaseDataSchema& shippedSchema() {
-    static BaseDataSchema schema((dataDir() / BaseDataSchema::kFileName).string());
-    return schema;
-}
-
-// Serves canned documents and counts what is asked for.
+// Serves canned documents and counts the requests.
 class CannedDocuments : public DocumentSource {
   public:
     std::optional<std::string> getDocument(const std::string& url, HttpHeaders*) override {
@@ -30,197 +29,128 @@ class CannedDocuments : public DocumentSource {
         const auto found = documents.find(url);
         return found == documents.end() ? std::nullopt : std::optional(found->second);
     }
-
     std::map<std::string, std::string> documents;
     std::map<std::string, int> requests;
 };
 
-// A policy whose one statement holds the given DATA-GROUP content; schema follows the POLICY.
-std::string policies(const std::string& data, const std::string& base = "",
-                     const std::string& schema = "") {
-    return "<POLICIES><POLICY><ENTITY><DATA-GROUP><DATA ref='#business.name'>A</DATA>"
-           "</DATA-GROUP></ENTITY><ACCESS><all/></ACCESS><STATEMENT><NON-IDENTIFIABLE/>"
-           "<DATA-GROUP " +
-           base + ">" + data + "</DATA-GROUP></STATEMENT></POLICY>" + schema + "</POLICIES>";
-}
-
-XmlNodePtr resolve(const std::string& document, DocumentSource* documents = nullptr,
-                   BaseDataSchema& base = shippedSchema()) {
-    return DataReferenceResolver(base, documents)
-        .resolve(XmlNode::parseXmlBuffer(document), kPolicyUrl, "");
-}
-
-// The DATA elements of the statement's group.
-std::vector<XmlNodePtr> statementData(const XmlNodePtr& policy) {
-    return policy->findChild("STATEMENT")->findChild("DATA-GROUP")->children();
-}
-
-Names categoriesOf(const XmlNode& data) {
-    Names names;
-    for (const XmlNodePtr& list : data.children()) {
-        for (const XmlNodePtr& category :
-             list->name == "CATEGORIES" ? list->children() : std::vector<XmlNodePtr>{}) {
-            names.push_back(category->name);
+// Resolves a policy whose one statement holds data; schema stands beside the POLICY. Returns the
+// statement's DATA-GROUP children, each as "REF [categories] VARIABLE_CATEGORY SHORT-DESCRIPTION".
+// The ENTITY names data that no schema defines: resolution leaves it alone.
+Names resolve(const std::string& data, const std::string& groupAttributes = "",
+              const std::string& schema = "", DocumentSource* documents = nullptr) {
+    static BaseDataSchema base((dataDir() / BaseDataSchema::kFileName).string());
+    const XmlNodePtr policy =
+        DataReferenceResolver(base, documents)
+            .resolve(XmlNode::parseXmlBuffer("<POLICIES><POLICY><ENTITY><DATA-GROUP><DATA "
+                                             "ref='#business.nosuch'/></DATA-GROUP></ENTITY>"
+                                             "<STATEMENT><DATA-GROUP " +
+                                             groupAttributes + ">" + data +
+                                             "</DATA-GROUP></STATEMENT></POLICY>" + schema +
+                                             "</POLICIES>"),
+                     Url(kPolicyUrl), "");
+    Names described;
+    for (const XmlNodePtr& element : policy->findChild("STATEMENT")->children()[0]->children()) {
+        std::string text = element->attributes.count("REF") ? element->attributes["REF"] : "-";
+        text += " [";
+        for (const XmlNodePtr& list : element->children()) {
+            for (const XmlNodePtr& category : list->children()) {
+                text += category->name + (category == list->children().back() ? "" : " ");
+            }
         }
+        text += "]";
+        for (const char* key : {"VARIABLE_CATEGORY", "SHORT-DESCRIPTION"}) {
+            text += element->attributes.count(key) ? " " + element->attributes[key] : "";
+        }
+        described.push_back(text);
     }
-    return names;
-}
-
-std::string attributeOf(const XmlNode& node, const std::string& key) {
-    const std::string* value = node.attribute(key);
-    return value ? *value : "<none>";
+    return described;
 }
 
 TEST(DataReferenceResolverBase, DefinitionsGiveDescriptionAndCategories) {
-    const struct {
-        const char* ref;
-        const char* policyCategories;
-        Names categories;
-        const char* variable;
-        const char* description;
-    } cases[] = {
-        {"#user.bdate", "<health/>", {"DEMOGRAPHIC"}, "<none>", "User's Birth Date"},
-        {"#dynamic.miscdata",
-         "<health/><purchase/>",
-         {"HEALTH", "PURCHASE"},
-         "YES",
-         "Miscellaneous Non-base Data Schema Information"},
-        {"#user.home-info.postal.street", "", {"PHYSICAL"}, "<none>", "Street Address"},
-        {"#business.contact-info.telecom.telephone.number",
-         "",
-         {"PHYSICAL"},
-         "<none>",
-         "Telephone Number"},
-        {"#user.name.given", "<online/>", {"PHYSICAL"}, "<none>", "Given Name (First Name)"},
+    const std::pair<const char*, const char*> cases[] = {
+        // Fixed categories replace the policy's; variable ones keep them.
+        {"<DATA ref='#user.bdate'><CATEGORIES><health/></CATEGORIES></DATA>",
+         "#user.bdate [DEMOGRAPHIC] User's Birth Date"},
+        {"<DATA ref='#dynamic.miscdata' short-description='x'><CATEGORIES><health/></CATEGORIES>"
+         "</DATA>",
+         "#dynamic.miscdata [HEALTH] YES Miscellaneous Non-base Data Schema Information"},
+        // Structures of the base schema give one definition per field.
+        {"<DATA ref='#user.home-info.postal.street'/>",
+         "#user.home-info.postal.street [PHYSICAL] Street Address"},
+        {"<DATA ref='#business.contact-info.telecom.telephone.number'/>",
+         "#business.contact-info.telecom.telephone.number [PHYSICAL] Telephone Number"},
+        {"<DATA ref='#user.name.given'/>", "#user.name.given [PHYSICAL] Given Name (First Name)"},
+        {"<DATA><CATEGORIES><health/></CATEGORIES></DATA>", "- [HEALTH]"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.ref);
-        const XmlNodePtr policy =
-            resolve(policies(std::string("<DATA ref='") + c.ref + "' short-description='mine'>" +
-                             "<CATEGORIES>" + c.policyCategories + "</CATEGORIES></DATA>"));
-        ASSERT_NE(policy, nullptr);
-        const auto data = statementData(policy);
-        ASSERT_EQ(data.size(), 1u);
-        EXPECT_EQ(categoriesOf(*data[0]), c.categories);
-        EXPECT_EQ(attributeOf(*data[0], "VARIABLE_CATEGORY"), c.variable);
-        EXPECT_EQ(attributeOf(*data[0], "SHORT-DESCRIPTION"), c.description);
-        EXPECT_EQ(attributeOf(*data[0], "REF"), c.ref);
+    for (const auto& [data, expected] : cases) {
+        EXPECT_EQ(resolve(data), Names{expected}) << data;
     }
 }
 
-TEST(DataReferenceResolverBase, GroupNameExpandsOneLevelDown) {
-    const XmlNodePtr policy =
-        resolve(policies("<DATA ref='#dynamic' optional='yes'/><DATA ref='#user.gender'/><X/>"));
-    Names refs;
-    for (const XmlNodePtr& data : statementData(policy)) {
-        refs.push_back(data->name + " " + attributeOf(*data, "REF"));
-    }
-    EXPECT_EQ(refs, (Names{"DATA #dynamic.clickstream", "DATA #user.gender", "X <none>",
-                           "DATA #dynamic.http", "DATA #dynamic.clientevents",
-                           "DATA #dynamic.cookies", "DATA #dynamic.miscdata",
-                           "DATA #dynamic.searchtext", "DATA #dynamic.interactionrecord"}));
-    const auto data = statementData(policy);
-    EXPECT_EQ(categoriesOf(*data[0]), (Names{"NAVIGATION", "COMPUTER"}));
-    EXPECT_EQ(attributeOf(*data[0], "SHORT-DESCRIPTION"), "Click-stream Information");
-    EXPECT_EQ(attributeOf(*data[3], "SHORT-DESCRIPTION"), "HTTP Protocol Information");
-    EXPECT_EQ(attributeOf(*data[3], "OPTIONAL"), "<none>");
-    EXPECT_EQ(categoriesOf(*data[5]), Names{});
+TEST(DataReferenceResolverBase, GroupNameExpandsOneLevelDownAtTheEndOfTheGroup) {
+    EXPECT_EQ(resolve("<DATA ref='#dynamic'/><DATA ref='#user.gender'/>"),
+              (Names{"#dynamic.clickstream [NAVIGATION COMPUTER] Click-stream Information",
+                     "#user.gender [DEMOGRAPHIC] User's Gender (Male or Female)",
+                     "#dynamic.http [NAVIGATION COMPUTER] HTTP Protocol Information",
+                     "#dynamic.clientevents [NAVIGATION] User's Interaction with a Resource",
+                     "#dynamic.cookies [] Use of HTTP Cookies",
+                     "#dynamic.miscdata [] Miscellaneous Non-base Data Schema Information",
+                     "#dynamic.searchtext [INTERACTIVE] Search Terms",
+                     "#dynamic.interactionrecord [INTERACTIVE] Server Stores the Transaction "
+                     "History"}));
 }
 
-TEST(DataReferenceResolverBase, EntityAndDataWithoutRefAreLeftAlone) {
-    const XmlNodePtr policy = resolve(policies("<DATA><CATEGORIES><health/></CATEGORIES></DATA>"));
-    const XmlNodePtr entityData = policy->findChild("ENTITY")->children()[0]->children()[0];
-    EXPECT_EQ(entityData->attributes,
-              (std::map<std::string, std::string>{{"REF", "#business.name"}}));
-    EXPECT_TRUE(entityData->children().empty());
-    EXPECT_EQ(categoriesOf(*statementData(policy)[0]), Names{"HEALTH"});
-}
-
-TEST(DataReferenceResolverBase, WithoutBaseSchemaTheRootComesBack) {
-    const TempDir dir;
-    BaseDataSchema missing((dir / "none.xml").string());
-    const XmlNodePtr root = resolve(policies("<DATA ref='#nosuch'/>"), nullptr, missing);
-    ASSERT_NE(root, nullptr);
-    EXPECT_EQ(root->name, "POLICIES");
-}
-
-const std::string kInPolicySchema =
-    "<DATASCHEMA><DATA-DEF name='shop.card' short-description='Card'>"
-    "<CATEGORIES><financial/></CATEGORIES></DATA-DEF>"
-    "<DATA-DEF name='shop.basket.item'><CATEGORIES><purchase/></CATEGORIES></DATA-DEF>"
-    "</DATASCHEMA>";
-
-TEST(DataReferenceResolverSchemas, InPolicyAndOwnUrlReferences) {
-    const std::string own = kPolicyUrl.str();
-    const XmlNodePtr policy = resolve(policies(
-        "<DATA ref='#shop.card'/><DATA ref='#shop.basket'/><DATA ref='" + own + "#shop.card'/>",
-        "base=''", kInPolicySchema));
-    const auto data = statementData(policy);
-    ASSERT_EQ(data.size(), 3u);
-    EXPECT_EQ(categoriesOf(*data[0]), Names{"FINANCIAL"});
-    EXPECT_EQ(attributeOf(*data[1], "REF"), own + "#shop.basket.item");
-    EXPECT_EQ(categoriesOf(*data[1]), Names{"PURCHASE"});
-    EXPECT_EQ(categoriesOf(*data[2]), Names{"FINANCIAL"});
-}
-
-TEST(DataReferenceResolverSchemas, ExternalSchemaIsFetchedOncePerResolution) {
+TEST(DataReferenceResolverSchemas, InPolicyOwnUrlAndExternalReferences) {
+    EXPECT_EQ(resolve("<DATA ref='#shop.card'/><DATA ref='#shop.basket'/><DATA ref='" + kPolicyUrl +
+                          "#shop.card'/>",
+                      "base=''", kSchema),
+              (Names{"#shop.card [FINANCIAL]", kPolicyUrl + "#shop.basket.item [PURCHASE]",
+                     kPolicyUrl + "#shop.card [FINANCIAL]"}));
     CannedDocuments documents;
-    documents.documents["http://b.example/schema.xml"] = kInPolicySchema;
-    const XmlNodePtr policy =
-        resolve(policies("<DATA ref='http://b.example/schema.xml#shop.card'/>"
-                         "<DATA ref='http://b.example/schema.xml#shop.basket.item'/>"),
-                &documents);
-    const auto data = statementData(policy);
-    EXPECT_EQ(categoriesOf(*data[0]), Names{"FINANCIAL"});
-    EXPECT_EQ(categoriesOf(*data[1]), Names{"PURCHASE"});
-    EXPECT_EQ(documents.requests, (std::map<std::string, int>{{"http://b.example/schema.xml", 1}}));
+    documents.documents["http://b.example/s.xml"] = kSchema;
+    EXPECT_EQ(resolve("<DATA ref='http://b.example/s.xml#shop.card'/>"
+                      "<DATA ref='http://b.example/s.xml#shop.basket.item'/>",
+                      "", "", &documents),
+              (Names{"http://b.example/s.xml#shop.card [FINANCIAL]",
+                     "http://b.example/s.xml#shop.basket.item [PURCHASE]"}));
+    EXPECT_EQ(documents.requests, (std::map<std::string, int>{{"http://b.example/s.xml", 1}}));
 }
 
 TEST(DataReferenceResolverErrors, MessagesNameTheCauseAndTheReference) {
-    const std::string own = kPolicyUrl.str();
     const std::string cycle =
         "<DATASCHEMA><DATA-STRUCT name='a.x' structref='#b'/><DATA-STRUCT name='b.y' "
         "structref='#a'/><DATA-DEF name='shop.card' structref='#a'/></DATASCHEMA>";
-    const std::string many = [] {
-        std::string refs;
-        for (int i = 0; i < 1700; ++i) {
-            refs += "<DATA ref='#dynamic'/>";
-        }
-        return refs;
-    }();
+    std::string many;
+    for (int i = 0; i < 1700; ++i) {
+        many += "<DATA ref='#dynamic'/>";  // six added DATA elements each
+    }
     CannedDocuments documents;
     documents.documents = {{"http://b.example/none.xml", "<POLICIES/>"},
                            {"http://b.example/broken.xml", "<DATASCHEMA>"},
-                           {"http://b.example/schema.xml", kInPolicySchema}};
+                           {"http://b.example/s.xml", kSchema}};
+    const std::string own = kPolicyUrl + "#shop.card";
     const struct {
-        std::string data;
-        std::string base;
-        std::string schema;
-        std::string ref;
-        std::string cause;
+        std::string ref, group, schema, cause, extra = "";
     } cases[] = {
-        {"", "", "", "#user.nosuch", "Data-def not found in the base data schema:#user.nosuch"},
-        {"", "", "", "#user.name.given.x",
-         "Data-def not found in the base data schema:#user.name.given.x"},
-        {"", "base=''", "", "#user.name",
-         "Data-def not found in the inpolicy data schema:#user.name"},
-        {"", "base=''", cycle, "#shop.card",
+        {"#user.nosuch", "", "", "Data-def not found in the base data schema:#user.nosuch"},
+        {"#user.name", "base=''", "", "Data-def not found in the inpolicy data schema:#user.name"},
+        {"#shop.card", "base=''", cycle,
          "Data-def not found in the inpolicy data schema:#shop.card"},
-        {"", "", "", own + "#user.name", "Schema not found for policy :" + own},
-        {"", "", cycle, own + "#shop.card", "Schema not found for policy :" + own},
-        {"", "", "", "http://c.example/s.xml#x",
+        {own, "", "", "Schema not found for policy :" + kPolicyUrl},
+        {own, "", cycle, "Schema not found for policy :" + kPolicyUrl},
+        {"http://c.example/s.xml#x", "", "",
          "Can not download the the policy url :http://c.example/s.xml"},
-        {"", "", "", "http://b.example/none.xml#x",
+        {"http://b.example/none.xml#x", "", "",
          "Schema not found in policy :http://b.example/none.xml"},
-        {"", "", "", "http://b.example/broken.xml#x", "XML parse error"},
-        {"", "", "", "http://b.example/schema.xml#x",
-         "Data-def not found in the inpolicy data schema:http://b.example/schema.xml#x"},
-        {many, "", "", "#dynamic", "Data reference resolution exceeds its limits:#dynamic"},
+        {"http://b.example/broken.xml#x", "", "", "XML parse error"},
+        {"http://b.example/s.xml#x", "", "",
+         "Data-def not found in the inpolicy data schema:http://b.example/s.xml#x"},
+        {"#dynamic", "", "", "Data reference resolution exceeds its limits:#dynamic", many},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cause);
         try {
-            resolve(policies(c.data + "<DATA ref='" + c.ref + "'/>", c.base, c.schema), &documents);
+            resolve(c.extra + "<DATA ref='" + c.ref + "'/>", c.group, c.schema, &documents);
             ADD_FAILURE() << "no error raised";
         } catch (const Error& error) {
             EXPECT_EQ(error.message(),

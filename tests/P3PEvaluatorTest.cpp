@@ -224,17 +224,6 @@ TEST(P3PEvaluatorResolution, RulesOnCategoriesSeeTheSchemasCategories) {
               kStateNoConflict);
 }
 
-TEST(P3PEvaluatorResolution, UnresolvableReferenceReachesTheCaller) {
-    try {
-        evaluate(policyWithData("<DATA ref='#user.nosuch'/>"));
-        ADD_FAILURE() << "no error raised";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.message(),
-                  "Data-def not found in the base data schema:#user.nosuchException while "
-                  "processing data ref item :#user.nosuch");
-    }
-}
-
 TEST(P3PEvaluatorResolution, WithoutBaseSchemaOnlyARootPolicyIsEvaluated) {
     const TempDir dir;
     BaseDataSchema missing((dir / BaseDataSchema::kFileName).string());
