@@ -4,12 +4,16 @@
 #include <iostream>
 
 #include "cli/EvaluateCommand.h"
+#include "cli/PreferencesCommand.h"
+#include "cli/RegisterCommand.h"
 
 int main(int argc, char** argv) {
     CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
                  "perchlight");
     app.require_subcommand(1);
     perchlight::cli::EvaluateCommand evaluate(app);
+    perchlight::cli::PreferencesCommand preferences(app);
+    perchlight::cli::RegisterCommand registration(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -18,6 +22,12 @@ int main(int argc, char** argv) {
     }
     if (evaluate.selected()) {
         return evaluate.run(std::cout, std::cerr);
+    }
+    if (preferences.selected()) {
+        return preferences.run(std::cout, std::cerr);
+    }
+    if (registration.selected()) {
+        return registration.run(std::cout, std::cerr);
     }
     return perchlight::cli::kExitUsage;
 }
