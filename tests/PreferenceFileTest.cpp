@@ -55,14 +55,5 @@ TEST(PreferenceFileWrite, ReplacesTheFileKeepingItsMode) {
     EXPECT_EQ(filesIn(dir), 1u);
 }
 
-TEST(PreferenceFileRead, ReadsOnlyRegularFilesWithinTheBound) {
-    TempDir dir;
-    writeFile(dir / "f", "12345");
-    EXPECT_EQ(PreferenceFile::readWhole((dir / "f").string(), 5), "12345");
-    EXPECT_FALSE(PreferenceFile::readWhole((dir / "f").string(), 4));
-    EXPECT_FALSE(PreferenceFile::readWhole(dir.path().string(), 100));
-    EXPECT_FALSE(PreferenceFile::readWhole((dir / "none").string(), 100));
-}
-
 }  // namespace
 }  // namespace perchlight

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
@@ -11,7 +10,6 @@
 namespace perchlight {
 namespace {
 
-using test::readFile;
 using test::TempDir;
 using test::writeFile;
 
@@ -46,24 +44,6 @@ TEST(RuleSetTransferValidate, FindsBlockRulesOfEveryRuleSet) {
     bool blockRule = false;
     EXPECT_THROW(RuleSetTransfer::validateImportedRuleSet((dir / "broken.xml").string(), blockRule),
                  Error);
-}
-
-TEST(RuleSetTransferImport, StagesInstallsAndExportsByteForByte) {
-    TempDir home;
-    const std::string directory = home.path().string();
-    writeFile(home / "chosen.xml", "<appel:RULESET>\r\n</appel:RULESET>");
-    EXPECT_FALSE(RuleSetTransfer::exportImported(directory, (home / "out.xml").string()));
-    EXPECT_FALSE(RuleSetTransfer::stageImport((home / "missing.xml").string(), directory));
-    ASSERT_TRUE(RuleSetTransfer::stageImport((home / "chosen.xml").string(), directory));
-    ASSERT_TRUE(RuleSetTransfer::exportImported(directory, (home / "out.xml").string()));
-    EXPECT_EQ(readFile(home / "out.xml"), readFile(home / "chosen.xml"));  // the staged copy
-    writeFile(home / "appel-imported.xml", "old");
-    ASSERT_TRUE(RuleSetTransfer::exportImported(directory, (home / "out.xml").string()));
-    EXPECT_EQ(readFile(home / "out.xml"), "old");  // the installed one first
-    ASSERT_TRUE(RuleSetTransfer::installStagedImport(directory));
-    EXPECT_EQ(readFile(home / "appel-imported.xml"), readFile(home / "chosen.xml"));
-    EXPECT_FALSE(std::filesystem::exists(home / "temp-appel-imported.xml"));
-    EXPECT_FALSE(RuleSetTransfer::installStagedImport(directory));
 }
 
 }  // namespace
