@@ -13,6 +13,7 @@ namespace perchlight::cli {
 inline constexpr int kExitMatched = 0;
 inline constexpr int kExitConflict = 1;
 inline constexpr int kExitNotEvaluated = 2;
+inline constexpr int kExitFailed = 2;  // a preference command could not do its work
 inline constexpr int kExitUsage = 64;
 
 // `perchlight evaluate POLICY-FILE --rules RULESET-FILE`: evaluates a local policy document

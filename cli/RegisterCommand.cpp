@@ -5,9 +5,7 @@
 #include <ostream>
 
 #include "cli/EvaluateCommand.h"
-#include "prefs/P3PPreferences.h"
 #include "prefs/RegistryKey.h"
-#include "util/Error.h"
 
 namespace perchlight::cli {
 
@@ -19,20 +17,17 @@ bool RegisterCommand::selected() const {
 }
 
 int RegisterCommand::run(std::ostream& out, std::ostream& err) const {
-    const std::optional<RegistryKey> key = RegistryKey::create(RegistryKey::kPerchlightKey);
-    if (!key) {
-        err << "perchlight: Unable to access registry key\n";
-        return kExitNotEvaluated;
+    const std::string path = RegistryKey::filePath(RegistryKey::kPerchlightKey);
+    if (RegistryKey::open(RegistryKey::kPerchlightKey)) {
+        out << "settings key already present: " << path << "\n";
+        return 0;
     }
-    try {
-        P3PPreferences& preferences = P3PPreferences::instance();
-        preferences.loadSettings();
-        preferences.saveSettings();
-    } catch (const Error& error) {
-        err << "perchlight: " << error.message() << "\n";
-        return kExitNotEvaluated;
+    if (!RegistryKey::create(RegistryKey::kPerchlightKey)) {
+        err << "perchlight: Unable to create the settings key"
+            << (path.empty() ? std::string(" (no configuration directory)") : ": " + path) << "\n";
+        return kExitFailed;
     }
-    out << "settings key: " << key->path() << "\n";
+    out << "settings key created: " << path << "\n";
     return 0;
 }
 

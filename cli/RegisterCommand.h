@@ -8,8 +8,8 @@ class App;
 
 namespace perchlight::cli {
 
-// `perchlight register`: the installer's step that creates the user's settings key, which the
-// agent itself never creates, and saves the current settings into it.
+// `perchlight register`: the installer's step that creates the user's settings key, without
+// which no setting can be saved.
 class RegisterCommand {
   public:
     explicit RegisterCommand(CLI::App& app);

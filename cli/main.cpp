@@ -6,6 +6,7 @@
 #include "cli/CheckCommand.h"
 #include "cli/EvaluateCommand.h"
 #include "cli/FetchCommand.h"
+#include "cli/PreferencesCommand.h"
 #include "cli/RegisterCommand.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     perchlight::cli::CheckCommand check(app);
     perchlight::cli::RegisterCommand registration(app);
     perchlight::cli::CacheCommand cache(app);
+    perchlight::cli::PreferencesCommand preferences(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -31,6 +33,9 @@ int main(int argc, char** argv) {
     }
     if (check.selected()) {
         return check.run(std::cout, std::cerr);
+    }
+    if (preferences.selected()) {
+        return preferences.run(std::cout, std::cerr);
     }
     if (registration.selected()) {
         return registration.run(std::cout, std::cerr);

@@ -1,20 +1,7 @@
 # Runs the command-line tool on the bundled data and checks its output and exit statuses.
 # Called by CTest with -DPERCHLIGHT=<tool> -DDATA=<data directory>.
 
-function(expect_run expected_status expected_output)
-    execute_process(COMMAND ${PERCHLIGHT} ${ARGN}
-                    RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors
-                    TIMEOUT 60)
-    if(NOT status EQUAL expected_status)
-        message(FATAL_ERROR "perchlight ${ARGN}: exit ${status}, expected ${expected_status}\n"
-                            "${output}${errors}")
-    endif()
-    string(FIND "${output}${errors}" "${expected_output}" found)
-    if(found EQUAL -1)
-        message(FATAL_ERROR "perchlight ${ARGN}: output lacks \"${expected_output}\":\n"
-                            "${output}${errors}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/CliExpect.cmake)
 
 set(HIGH --rules ${DATA}/appel-high.xml)
 expect_run(0 "verdict: matched" evaluate ${DATA}/examples/shop-basic.xml ${HIGH})

@@ -1,0 +1,81 @@
+#include "prefs/RuleSetTransfer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "core/XmlNode.h"
+#include "prefs/P3PPreferences.h"
+#include "prefs/PreferenceFile.h"
+
+namespace perchlight {
+namespace {
+
+bool holdsBlockRule(const XmlNode& node) {
+    if (node.name == "APPEL:RULESET") {
+        for (const XmlNodePtr& rule : node.children()) {
+            const std::string* behavior = rule->attribute("BEHAVIOR");
+            if (rule->name == "APPEL:RULE" && behavior != nullptr && *behavior == "block") {
+                return true;
+            }
+        }
+    }
+    for (const XmlNodePtr& child : node.children()) {
+        if (holdsBlockRule(*child)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool copyFile(const std::string& source, const std::string& target) {
+    const std::optional<std::string> bytes =
+        PreferenceFile::readWhole(source, XmlNode::kMaxFileSize);
+    return bytes && PreferenceFile::writeText(target, *bytes);
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
+}  // namespace
+
+bool RuleSetTransfer::validateImportedRuleSet(const std::string& path, bool& blockRule) {
+    blockRule = false;
+    const XmlNodePtr root = XmlNode::parseXmlFile(path);
+    if (!root || root->name != "APPEL:RULESET") {
+        return false;
+    }
+    blockRule = holdsBlockRule(*root);
+    return true;
+}
+
+bool RuleSetTransfer::stageImport(const std::string& source, const std::string& moduleDirectory) {
+    return copyFile(source, moduleDirectory + kStagedFile);
+}
+
+bool RuleSetTransfer::installStagedImport(const std::string& moduleDirectory) {
+    // The rename replaces the old file in one step, so no other process ever finds the Imported
+    // level without its file.
+    const std::string staged = moduleDirectory + kStagedFile;
+    const std::string imported = moduleDirectory + P3PPreferences::kImportedRuleSetFile;
+    return std::rename(staged.c_str(), imported.c_str()) == 0;
+}
+
+void RuleSetTransfer::discardStagedImport(const std::string& moduleDirectory) {
+    std::error_code ignored;
+    std::filesystem::remove(moduleDirectory + kStagedFile, ignored);
+}
+
+bool RuleSetTransfer::exportImported(const std::string& moduleDirectory,
+                                     const std::string& target) {
+    const std::string imported = moduleDirectory + P3PPreferences::kImportedRuleSetFile;
+    const std::string staged = moduleDirectory + kStagedFile;
+    const std::string source = isRegularFile(imported) ? imported
+                               : isRegularFile(staged) ? staged
+                                                       : std::string();
+    return !source.empty() && copyFile(source, target);
+}
+
+}  // namespace perchlight

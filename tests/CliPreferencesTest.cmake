@@ -1,0 +1,43 @@
+# Runs the preference commands of the command-line tool in a fresh module and configuration
+# directory. Called by CTest with -DPERCHLIGHT=<tool> -DDATA=<data directory> -DWORK=<scratch>.
+
+include(${CMAKE_CURRENT_LIST_DIR}/CliExpect.cmake)
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/home ${WORK}/config)
+file(COPY ${DATA}/appel-low.xml ${DATA}/appel-medium.xml ${DATA}/appel-high.xml
+     DESTINATION ${WORK}/home)
+set(ENV{PERCHLIGHT_HOME} ${WORK}/home)
+set(ENV{XDG_CONFIG_HOME} ${WORK}/config)
+
+expect_run(0 "Halvard/Perchlight.conf (missing)" settings)
+expect_run(2 "perchlight register" level high)
+expect_run(0 "settings key created" register)
+expect_run(0 "privacy level: High" level high)
+expect_run(0 "nothing saved" level high)
+expect_run(0 "custom warnings:    healthUse, healthShare, financialUse, financialShare, contactOther, contactPhone, noRemoval, identifiedProfile, identifiedShare, noAccess, anonymousProfile, anonymousShare" settings)
+expect_run(0 "custom warnings: contactPhone, noAccess" custom --set noAccess,contactPhone)
+expect_run(0 "privacy level:      4 (Custom)" settings)
+expect_run(2 "no imported rule set" level imported)
+expect_run(64 "bogus not in" custom --set bogus)
+
+expect_run(0 "exported" export ${WORK}/low.xml)
+expect_run(0 "privacy level: Low" level low)
+expect_run(0 "exported" export ${WORK}/low.xml)
+file(READ ${WORK}/low.xml exported)
+string(REPLACE "behavior=\"limited\"" "behavior=\"block\"" blocking "${exported}")
+file(WRITE ${WORK}/block.xml "${blocking}")
+expect_run(0 "rules designed to block access" import ${WORK}/block.xml)
+expect_run(0 "privacy level:      5 (Imported)" settings)
+expect_run(0 "exported" export ${WORK}/again.xml)
+file(READ ${WORK}/again.xml again)
+if(NOT again STREQUAL blocking)
+    message(FATAL_ERROR "the imported rule set was not exported byte for byte")
+endif()
+if(EXISTS ${WORK}/home/temp-appel-imported.xml)
+    message(FATAL_ERROR "the staging file was left behind")
+endif()
+file(WRITE ${WORK}/foreign.xml "<RULES/>")
+expect_run(2 "Invalid Appel File" import ${WORK}/foreign.xml)
+expect_run(2 "XML parse error" import ${CMAKE_CURRENT_LIST_FILE})
+file(REMOVE_RECURSE ${WORK})
