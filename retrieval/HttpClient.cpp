@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "retrieval/CheckRegistry.h"
@@ -15,6 +18,9 @@ namespace {
 
 constexpr const char* kUnit = "HttpClient";
 constexpr const char* kWebProtocols = "http,https";
+
+std::atomic<long long> checkWaitMilliseconds{HttpClient::kCheckWait.count()};
+std::atomic<int> runningTransfers{0};
 
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -31,8 +37,15 @@ int abortWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl
     return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
 }
 
+bool isSuccess(long status) {
+    return status >= 200 && status <= 299;
+}
+
 // Options every transfer carries: a plain GET that cannot wait or grow without end.
 CurlHandle newTransfer(const std::string& url, TextBuffer& headerBuffer) {
+    // libcurl's global state is set up once, before any thread makes a handle.
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CurlHandle handle(curl_easy_init());
     if (!handle) {
         return handle;
@@ -65,6 +78,7 @@ struct TransferContext {
 void runTransfer(const std::shared_ptr<TransferContext>& context) {
     TextBuffer bodyBuffer(HttpClient::kMaxBodyBytes);
     TextBuffer headerBuffer(HttpClient::kMaxHeaderBytes);
+    long status = 0;
     if (CurlHandle handle = newTransfer(context->url, headerBuffer)) {
         CURL* h = handle.get();
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
@@ -74,12 +88,13 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortWhenCancelled);
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context->cancelled);
         curl_easy_perform(h);
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     }
     Monitor* checkMonitor = nullptr;
     {
         MonitorLock guard(context->lock);
         context->headers = std::move(headerBuffer.data);
-        if (!bodyBuffer.overflowed && !bodyBuffer.data.empty()) {
+        if (!bodyBuffer.overflowed && !bodyBuffer.data.empty() && isSuccess(status)) {
             context->body = std::move(bodyBuffer.data);
         }
         context->delivered = true;
@@ -89,6 +104,13 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
         MonitorLock guard(*checkMonitor);
         checkMonitor->broadcast();
     }
+}
+
+// The transfer thread: counted until it has let go of the context, its last allocation.
+void transferThread(std::shared_ptr<TransferContext> context) {
+    runTransfer(context);
+    context.reset();
+    --runningTransfers;
 }
 
 bool isDelivered(TransferContext& context) {
@@ -118,7 +140,12 @@ std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_
         text.overflowed = true;
         return 0;
     }
-    text.data.append(chunk, length);
+    try {
+        text.data.append(chunk, length);
+    } catch (const std::bad_alloc&) {
+        text.overflowed = true;
+        return 0;
+    }
     return length;
 }
 
@@ -146,11 +173,18 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
     context->checkMonitor = checkMonitor;
     context->url = url;
-    std::thread transfer(runTransfer, context);
+    std::thread transfer;
+    ++runningTransfers;
+    try {
+        transfer = std::thread(transferThread, context);
+    } catch (const std::system_error&) {
+        --runningTransfers;
+        return std::nullopt;  // no thread to spare: as if nothing arrived
+    }
     if (checkMonitor != nullptr) {
         MonitorLock guard(*checkMonitor);
         if (!isDelivered(*context)) {
-            checkMonitor->waitFor(kCheckWait);
+            checkMonitor->waitFor(checkWait());
         }
     }
     if (checkMonitor != nullptr && abandon(*context)) {
@@ -160,6 +194,18 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     transfer.join();
     headers = std::move(context->headers);
     return std::move(context->body);
+}
+
+std::chrono::milliseconds HttpClient::checkWait() {
+    return std::chrono::milliseconds(checkWaitMilliseconds.load());
+}
+
+void HttpClient::setCheckWaitForTesting(std::chrono::milliseconds wait) {
+    checkWaitMilliseconds = wait.count();
+}
+
+int HttpClient::activeTransfers() {
+    return runningTransfers;
 }
 
 }  // namespace perchlight

@@ -37,16 +37,25 @@ class HttpClient {
     static bool fetchHeaders(const std::string& url, std::string& headers);
 
     // Downloads the URL. On a registered check thread it waits on the check's monitor and raises
-    // "STOP" when the check is cancelled or the wait runs out; the body is then discarded. None
-    // for an empty URL, for headersOnly (after a header probe), for an empty body and for a body
-    // past the limit. The HTTP status is not examined.
+    // "STOP" when the check is cancelled or the check wait runs out; the body is then discarded
+    // and the transfer aborts on its own. None for an empty URL, for headersOnly (after a header
+    // probe), for an empty body, for a body past the limit and for a final status outside
+    // 200-299 (an error page is no document); the header text arrives in every case but the
+    // first.
     static std::optional<std::string> fetchDocument(const std::string& url, std::string& headers,
                                                     bool headersOnly = false);
 
     // The libcurl write and header callback: appends the chunk, or aborts the transfer (returns
-    // 0) when the buffer's limit would be passed.
+    // 0) when the buffer's limit would be passed or the bytes cannot be stored.
     static std::size_t appendToBuffer(char* chunk, std::size_t size, std::size_t count,
                                       void* buffer);
+
+    // The wait of a check for its download: kCheckWait unless a test has shortened it.
+    static std::chrono::milliseconds checkWait();
+    static void setCheckWaitForTesting(std::chrono::milliseconds wait);
+
+    // Transfer threads still running, abandoned ones included.
+    static int activeTransfers();
 };
 
 }  // namespace perchlight

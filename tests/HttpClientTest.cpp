@@ -15,6 +15,31 @@
 namespace perchlight {
 namespace {
 
+using namespace std::chrono_literals;
+
+// Waits until every transfer thread, abandoned ones included, has ended; false only after a
+// deadline that no healthy transfer reaches.
+bool transfersEnd() {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (HttpClient::activeTransfers() != 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+void expectStop(const std::string& url) {
+    std::string headers;
+    try {
+        HttpClient::fetchDocument(url, headers);
+        ADD_FAILURE() << "no STOP";
+    } catch (const Error& error) {
+        EXPECT_TRUE(isStop(error));
+    }
+}
+
 class HttpClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -35,6 +60,14 @@ class HttpClientTest : public ::testing::Test {
         server.Get("/loop", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("/loop");
         });
+        server.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+            response.status = 404;
+            response.set_content("<html><body>Not found</body></html>", "text/html");
+        });
+        server.Get("/failing", [](const httplib::Request&, httplib::Response& response) {
+            response.status = 500;
+            response.set_content("<POLICY/>", "text/xml");
+        });
         server.Get("/stalled", [this](const httplib::Request&, httplib::Response& response) {
             std::unique_lock guard(stallLock_);
             released_.wait(guard, [this] { return release_; });
@@ -43,7 +76,10 @@ class HttpClientTest : public ::testing::Test {
         loopback_.start();
     }
 
-    void TearDown() override { releaseStalled(); }
+    void TearDown() override {
+        releaseStalled();
+        HttpClient::setCheckWaitForTesting(HttpClient::kCheckWait);
+    }
 
     void releaseStalled() {
         std::lock_guard guard(stallLock_);
@@ -51,10 +87,11 @@ class HttpClientTest : public ::testing::Test {
         released_.notify_all();
     }
 
-    test::LoopbackServer loopback_;
+    // Declared before the server, so that they outlive the handlers it runs until it stops.
     std::mutex stallLock_;
     std::condition_variable released_;
     bool release_ = false;
+    test::LoopbackServer loopback_;
 };
 
 TEST_F(HttpClientTest, Download_ReturnsTheWholeBodyAndTheHeaderText) {
@@ -74,6 +111,14 @@ TEST_F(HttpClientTest, Download_YieldsNothingForNoUrlNoBodyOrTooLongABody) {
     EXPECT_FALSE(HttpClient::fetchDocument(loopback_.url("/empty"), headers));
     EXPECT_FALSE(HttpClient::fetchDocument(loopback_.url("/huge"), headers));
     EXPECT_FALSE(HttpClient::fetchDocument("http://127.0.0.1:1/unreachable", headers));
+}
+
+TEST_F(HttpClientTest, Download_YieldsNothingButTheHeadersForAnErrorStatus) {
+    for (const char* path : {"/missing", "/failing"}) {
+        std::string headers;
+        EXPECT_FALSE(HttpClient::fetchDocument(loopback_.url(path), headers)) << path;
+        EXPECT_EQ(headers.rfind("HTTP/1.1 ", 0), 0u) << path;
+    }
 }
 
 TEST_F(HttpClientTest, Download_FollowsRedirectsOnlyOverTheWebAndBoundsThem) {
@@ -108,16 +153,21 @@ TEST_F(HttpClientTest, Download_OnACancelledCheckRaisesStop) {
         }
     });
     CheckRegistry::registerCurrentThread(checkMonitor);
-    std::string headers;
-    try {
-        HttpClient::fetchDocument(loopback_.url("/stalled"), headers);
-        ADD_FAILURE() << "no STOP";
-    } catch (const Error& error) {
-        EXPECT_TRUE(isStop(error));
-    }
+    expectStop(loopback_.url("/stalled"));
     CheckRegistry::unregisterCurrentThread();
     done = true;
     canceller.join();
+    EXPECT_TRUE(transfersEnd()) << "the abandoned transfer still runs";
+}
+
+// The server stays stalled: the abandoned transfer must abort on its own and free what it holds.
+TEST_F(HttpClientTest, Download_RaisesStopWhenTheCheckWaitRunsOut) {
+    HttpClient::setCheckWaitForTesting(100ms);
+    Monitor checkMonitor;
+    CheckRegistry::registerCurrentThread(checkMonitor);
+    expectStop(loopback_.url("/stalled"));
+    CheckRegistry::unregisterCurrentThread();
+    EXPECT_TRUE(transfersEnd()) << "the abandoned transfer still runs";
 }
 
 TEST_F(HttpClientTest, Download_OnACheckThreadReturnsWhatArrives) {
