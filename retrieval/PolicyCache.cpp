@@ -1,5 +1,6 @@
 #include "retrieval/PolicyCache.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "retrieval/ReferenceStore.h"
 #include "retrieval/RetrievalLock.h"
 #include "util/Error.h"
+#include "util/FileReplacement.h"
 
 namespace perchlight {
 namespace {
@@ -25,6 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kIndexName = "cacheindex.xml";
+constexpr const char* kCannotWrite =
+    "Could not open file for writing, File could be locked by other program";
 
 std::int64_t systemSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -60,9 +64,10 @@ bool isCacheFileName(const std::string& name) {
     return name.find_first_not_of("0123456789", 4) == std::string::npos;
 }
 
+// A link is never a cache file, so nothing is read or deleted through one.
 bool isRegularFile(const std::string& path) {
     std::error_code error;
-    return fs::is_regular_file(path, error);
+    return fs::symlink_status(path, error).type() == fs::file_type::regular;
 }
 
 void removeFile(const std::string& path) {
@@ -70,14 +75,29 @@ void removeFile(const std::string& path) {
     fs::remove(path, error);
 }
 
-std::optional<std::string> readWholeFile(const std::string& path) {
+// None for a file that cannot be read or is larger than maxBytes.
+std::optional<std::string> readWholeFile(const std::string& path, std::uintmax_t maxBytes) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error || size > maxBytes) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    std::ostringstream stream;
+    stream << in.rdbuf();
+    std::string bytes = std::move(stream).str();
+    if (in.bad() || bytes.size() > maxBytes) {
+        return std::nullopt;  // grown since it was measured
+    }
+    return bytes;
+}
+
+bool writeWholeFile(std::FILE* file, const std::string& text) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
 }
 
 }  // namespace
@@ -118,17 +138,39 @@ PolicyCache::PolicyCache(std::string directory, Clock clock, Fetch fetch)
       clock_(clock ? std::move(clock) : Clock(systemSeconds)),
       fetch_(fetch ? std::move(fetch) : Fetch([](const std::string& url, std::string& headers) {
           return HttpClient::fetchDocument(url, headers);
-      })) {}
+      })),
+      tempNamer_(uniqueTempName) {}
 
 std::string PolicyCache::filePath(const std::string& fileName) const {
     return directory_ + "/" + fileName;
 }
 
+void PolicyCache::setEntry(const std::string& url, Entry entry) {
+    if (const auto known = entries_.find(url); known != entries_.end()) {
+        removeEntry(known, false);
+    }
+    if (!entry.fileName.empty()) {
+        owners_[entry.fileName] = url;
+    }
+    entries_.emplace(url, std::move(entry));
+}
+
 void PolicyCache::removeEntry(std::map<std::string, Entry>::iterator entry, bool deleteFile) {
-    if (deleteFile && !entry->second.fileName.empty()) {
-        removeFile(filePath(entry->second.fileName));
+    const std::string fileName = entry->second.fileName;
+    if (const auto owner = owners_.find(fileName);
+        owner != owners_.end() && owner->second == entry->first) {
+        owners_.erase(owner);
     }
     entries_.erase(entry);
+    if (deleteFile) {
+        deleteUnusedFile(fileName);
+    }
+}
+
+void PolicyCache::deleteUnusedFile(const std::string& fileName) const {
+    if (isCacheFileName(fileName) && !owners_.contains(fileName)) {
+        removeFile(filePath(fileName));
+    }
 }
 
 std::optional<std::string> PolicyCache::getDocument(const std::string& url, HttpHeaders* headers) {
@@ -180,7 +222,11 @@ std::optional<std::string> PolicyCache::readCachedDocument(const std::string& ur
     if (entry->second.fileName.empty()) {
         return std::nullopt;
     }
-    std::optional<std::string> text = readWholeFile(filePath(entry->second.fileName));
+    const std::string path = filePath(entry->second.fileName);
+    std::optional<std::string> text;
+    if (isRegularFile(path)) {
+        text = readWholeFile(path, HttpClient::kMaxBodyBytes);
+    }
     if (!text) {
         removeEntry(entry, false);
     }
@@ -192,7 +238,7 @@ bool PolicyCache::storeDocument(const std::string& url, const std::optional<std:
     MonitorLock guard(retrievalLock());
     const std::int64_t now = clock_();
     if (!text) {
-        entries_[url] = Entry{"", expiry != 0 ? expiry : now + kDefaultLifetime};
+        setEntry(url, Entry{"", expiry != 0 ? expiry : now + kDefaultLifetime});
         return true;
     }
     if (expiry == 0) {
@@ -206,13 +252,43 @@ bool PolicyCache::storeDocument(const std::string& url, const std::optional<std:
     }
     std::error_code error;
     fs::create_directories(directory_, error);
-    const std::string fileName = uniqueTempName(directory_);
-    if (std::FILE* file = std::fopen(filePath(fileName).c_str(), "wb")) {
-        std::fwrite(text->data(), 1, text->size(), file);
-        std::fclose(file);
+    if (std::optional<std::string> fileName = writeNewCacheFile(*text)) {
+        setEntry(url, Entry{*fileName, expiry});
+    } else if (const auto known = entries_.find(url); known != entries_.end()) {
+        removeEntry(known, false);  // served this once, fetched again next time
     }
-    entries_[url] = Entry{fileName, expiry};
     return true;
+}
+
+// A free name can be taken by another process before the file is made, so the file is created
+// exclusively and the next name tried when it exists. A name that an entry still holds (its file
+// deleted meanwhile) is passed over too, or that entry would read this document.
+std::optional<std::string> PolicyCache::writeNewCacheFile(const std::string& text) {
+    for (int attempt = 0; attempt < kMaxFileNameAttempts; ++attempt) {
+        std::string name;
+        try {
+            name = tempNamer_(directory_);
+        } catch (const Error&) {
+            return std::nullopt;
+        }
+        if (owners_.contains(name)) {
+            continue;
+        }
+        const std::string path = filePath(name);
+        std::FILE* file = std::fopen(path.c_str(), "wbx");
+        if (file == nullptr) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (!writeWholeFile(file, text)) {
+            removeFile(path);
+            return std::nullopt;
+        }
+        return name;
+    }
+    return std::nullopt;
 }
 
 std::int64_t PolicyCache::expiryOfDocument(const std::string& text) const {
@@ -240,12 +316,15 @@ std::int64_t PolicyCache::expiryOfDocument(const std::string& text) const {
 std::string PolicyCache::cachedFilePath(const std::string& url) const {
     MonitorLock guard(retrievalLock());
     const auto entry = entries_.find(withoutFragment(url));
-    return entry == entries_.end() ? std::string() : filePath(entry->second.fileName);
+    if (entry == entries_.end() || entry->second.fileName.empty()) {
+        return {};
+    }
+    return filePath(entry->second.fileName);
 }
 
 void PolicyCache::loadIndexEntry(const XmlNode& element, std::int64_t now) {
     const std::string* url = element.attribute("URL");
-    if (url == nullptr) {
+    if (url == nullptr || url->empty() || url->size() > kMaxIndexUrlBytes) {
         return;
     }
     const std::string* fileAttribute = element.attribute("FILENAME");
@@ -253,25 +332,33 @@ void PolicyCache::loadIndexEntry(const XmlNode& element, std::int64_t now) {
     if (!fileName.empty() && (!isCacheFileName(fileName) || !isRegularFile(filePath(fileName)))) {
         return;
     }
+    // A file this process holds for another URL: the name was freed and taken again since the
+    // index was written, so the entry would read another document.
+    if (const auto owner = owners_.find(fileName);
+        owner != owners_.end() && owner->second != *url) {
+        return;
+    }
     const std::string* expiryText = element.attribute("EXPIRY");
     const std::int64_t expiry = expiryText != nullptr ? leadingNumber(*expiryText) : 0;
     if (expiryText == nullptr || now >= expiry) {
-        if (!fileName.empty()) {
-            removeFile(filePath(fileName));
-        }
+        deleteUnusedFile(fileName);
         return;
     }
     const auto known = entries_.find(*url);
     if (known == entries_.end()) {
-        entries_.emplace(*url, Entry{fileName, expiry});
-    } else if (known->second.fileName != fileName && !fileName.empty()) {
-        removeFile(filePath(fileName));
+        setEntry(*url, Entry{fileName, expiry});
+    } else if (known->second.fileName != fileName) {
+        deleteUnusedFile(fileName);  // the entry in memory wins
     }
 }
 
 void PolicyCache::loadCacheIndex() {
     MonitorLock guard(retrievalLock());
     const std::int64_t now = clock_();
+    std::error_code error;
+    if (fs::file_size(filePath(kIndexName), error) > kMaxIndexFileBytes && !error) {
+        return;  // not ours: overwritten at the next save
+    }
     XmlNodePtr root;
     try {
         root = XmlNode::parseXmlFile(filePath(kIndexName));
@@ -283,8 +370,13 @@ void PolicyCache::loadCacheIndex() {
     }
     std::size_t read = 0;
     for (const XmlNodePtr& child : root->children()) {
-        if (child->name == "CACHE-ENTRY" && read++ < kMaxIndexEntries) {
+        if (child->name != "CACHE-ENTRY" || read++ >= kMaxIndexEntries) {
+            continue;
+        }
+        try {
             loadIndexEntry(*child, now);
+        } catch (const std::exception&) {
+            // that entry is skipped
         }
     }
 }
@@ -294,9 +386,13 @@ void PolicyCache::writeCacheIndex() {
     MonitorLock guard(retrievalLock());
     std::error_code error;
     fs::create_directories(directory_, error);
-    const std::string temporary = filePath(kIndexName) + ".new";
+    // A temporary file of this process's own: two processes saving at once never share one.
+    FileReplacement replacement(filePath(kIndexName));
+    if (!replacement.reserved()) {
+        PERCHLIGHT_RAISE(kCannotWrite, "XmlFile");
+    }
     {
-        XmlFile file(temporary);
+        XmlFile file(replacement.temporaryPath());
         XmlElementWriter cache(file, false);
         cache.setNodeName("POLICY-CACHE");
         for (const auto& [url, entry] : entries_) {
@@ -309,11 +405,8 @@ void PolicyCache::writeCacheIndex() {
         cache.finish();
         file.close();
     }
-    fs::rename(temporary, filePath(kIndexName), error);
-    if (error) {
-        removeFile(temporary);
-        PERCHLIGHT_RAISE("Could not open file for writing, File could be locked by other program",
-                         "XmlFile");
+    if (!replacement.commit()) {
+        PERCHLIGHT_RAISE(kCannotWrite, "XmlFile");
     }
 }
 
@@ -329,6 +422,7 @@ std::vector<PolicyCache::Listing> PolicyCache::list() const {
 void PolicyCache::clearCache() {
     MonitorLock guard(retrievalLock());
     entries_.clear();
+    owners_.clear();
     std::error_code error;
     fs::remove_all(directory_, error);
     if (clearListener_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,11 +26,18 @@ class PolicyCache : public DocumentSource {
     using Fetch = std::function<std::optional<std::string>(const std::string&, std::string&)>;
     // Reads the active rule set's bytes; false when it cannot be read.
     using RuleSetReader = std::function<bool(std::string&)>;
+    // Chooses the name of a new cache file in a directory.
+    using TempNamer = std::function<std::string(const std::string&)>;
 
     // Lifetime of a document without a usable EXPIRY, and of a remembered failure.
     static constexpr std::int64_t kDefaultLifetime = 86400;
-    // Entries read from one index file; a damaged or hostile index cannot flood the map.
+    // Bounds on an index that another process or a hostile hand may have written: a larger file
+    // is ignored, entries past the count and longer URLs are skipped.
+    static constexpr std::uintmax_t kMaxIndexFileBytes = 16 * 1024 * 1024;
     static constexpr std::size_t kMaxIndexEntries = 100000;
+    static constexpr std::size_t kMaxIndexUrlBytes = 64 * 1024;
+    // Names tried for one new cache file when other processes keep taking them first.
+    static constexpr int kMaxFileNameAttempts = 100;
 
     // The process-wide cache in the module directory's "cache" folder.
     static PolicyCache& instance();
@@ -47,7 +55,7 @@ class PolicyCache : public DocumentSource {
                        std::int64_t expiry);
     // The expiry a document gives itself, or 0.
     std::int64_t expiryOfDocument(const std::string& text) const;
-    // The path of the URL's cache file, or empty when there is no entry.
+    // The path of the URL's cache file, or empty when there is no entry or it is a failure.
     std::string cachedFilePath(const std::string& url) const;
 
     void loadCacheIndex();
@@ -62,6 +70,8 @@ class PolicyCache : public DocumentSource {
     int evaluatePolicy(const std::string& policyUrl, MatchResult& result);
 
     void setRuleSetReader(RuleSetReader reader) { ruleSetReader_ = std::move(reader); }
+    // uniqueTempName unless a test stands in for it.
+    void setTempNamer(TempNamer namer) { tempNamer_ = std::move(namer); }
     // Called by clearCache, so that what was learnt from cached documents goes too.
     void setClearListener(std::function<void()> listener) { clearListener_ = std::move(listener); }
 
@@ -82,7 +92,12 @@ class PolicyCache : public DocumentSource {
     };
 
     std::string filePath(const std::string& fileName) const;
+    void setEntry(const std::string& url, Entry entry);
     void removeEntry(std::map<std::string, Entry>::iterator entry, bool deleteFile);
+    // Deletes a cache file unless an entry still names it.
+    void deleteUnusedFile(const std::string& fileName) const;
+    // Writes the text to a file that no one else writes; its name, or none when that fails.
+    std::optional<std::string> writeNewCacheFile(const std::string& text);
     void loadIndexEntry(const class XmlNode& element, std::int64_t now);
 
     std::string directory_;
@@ -90,7 +105,9 @@ class PolicyCache : public DocumentSource {
     Fetch fetch_;
     RuleSetReader ruleSetReader_;
     std::function<void()> clearListener_;
-    std::map<std::string, Entry> entries_;  // document URL without fragment -> entry
+    TempNamer tempNamer_;
+    std::map<std::string, Entry> entries_;       // document URL without fragment -> entry
+    std::map<std::string, std::string> owners_;  // file name -> the one URL whose entry names it
 };
 
 // Splits raw response header text into header fields; status lines and blank lines are skipped.

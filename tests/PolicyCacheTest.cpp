@@ -1,12 +1,16 @@
 #include "retrieval/PolicyCache.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
 
 #include "LoopbackServer.h"
 #include "TestSupport.h"
+#include "retrieval/Globals.h"
+#include "retrieval/HttpClient.h"
 #include "util/Error.h"
 
 namespace perchlight {
@@ -68,6 +72,7 @@ TEST_F(PolicyCacheTest, Lifetime_NoExpiryAndFailuresLastOneDay) {
     EXPECT_TRUE(cache.getDocument(kPolicyUrl, &headers));
     EXPECT_EQ(headers.find("P3P")->second, "policyref=\"/w3c/p3p.xml\"");
     EXPECT_FALSE(cache.getDocument("http://nothing.example/w3c/p3p.xml"));
+    EXPECT_EQ(cache.cachedFilePath("http://nothing.example/w3c/p3p.xml"), "");
     now_ += PolicyCache::kDefaultLifetime;
     EXPECT_TRUE(cache.getDocument(kPolicyUrl));
     EXPECT_FALSE(cache.getDocument("http://nothing.example/w3c/p3p.xml"));
@@ -141,6 +146,118 @@ TEST_F(PolicyCacheTest, Index_EntriesWithMissingOrForeignFilesAreDropped) {
     EXPECT_TRUE(cache.isPolicyCached("http://d.example/"));
 }
 
+// Another process takes the free name between its choice and the file's creation.
+TEST_F(PolicyCacheTest, File_IsCreatedExclusivelyUnderTheNextFreeName) {
+    PolicyCache cache = newCache();
+    bool raced = false;
+    cache.setTempNamer([&](const std::string& directory) {
+        std::string name = uniqueTempName(directory);
+        if (!std::exchange(raced, true)) {
+            test::writeFile(fs::path(directory) / name, "theirs");
+        }
+        return name;
+    });
+    setTempNameCounterForTesting(41);
+    ASSERT_TRUE(cache.storeDocument(kPolicyUrl, policyWithExpiry(""), 0));
+    EXPECT_EQ(fs::path(cache.cachedFilePath(kPolicyUrl)).filename(), "temp43");
+    EXPECT_EQ(test::readFile(dir_ / "cache" / "temp42"), "theirs");
+}
+
+// Both files were deleted and their names are free on disk, but not to this process: one is still
+// held by an entry, the other is named by the index another process wrote.
+TEST_F(PolicyCacheTest, File_NameHeldForAnotherUrlIsNeverShared) {
+    PolicyCache mine = newCache();
+    PolicyCache theirs = newCache();
+    setTempNameCounterForTesting(41);
+    ASSERT_TRUE(mine.storeDocument("http://gone.example/", "<POLICY/>", 0));
+    ASSERT_TRUE(theirs.storeDocument("http://theirs.example/", "<POLICIES/>", 0));
+    theirs.writeCacheIndex();
+    fs::remove(dir_ / "cache" / "temp42");
+    fs::remove(dir_ / "cache" / "temp43");
+    setTempNameCounterForTesting(41);
+    ASSERT_TRUE(mine.storeDocument(kPolicyUrl, "<POLICY-REFERENCES/>", 0));
+    EXPECT_EQ(fs::path(mine.cachedFilePath(kPolicyUrl)).filename(), "temp43");
+    mine.loadCacheIndex();
+    EXPECT_FALSE(mine.isPolicyCached("http://theirs.example/"));
+    EXPECT_FALSE(mine.isPolicyCached("http://gone.example/"));
+    EXPECT_EQ(mine.readCachedDocument(kPolicyUrl), "<POLICY-REFERENCES/>");
+}
+
+// Both processes start from the same name counter and store the same URLs at the same time.
+TEST_F(PolicyCacheTest, Index_TwoProcessesCachingTheSameUrlsKeepTheirOwnFiles) {
+    constexpr int kUrls = 40;
+    const auto url = [](int i) { return "http://site" + std::to_string(i) + ".example/p3p.xml"; };
+    const auto text = [](const std::string& who, int i) {
+        return "<POLICIES name='" + who + std::to_string(i) + "'/>";
+    };
+    const auto cacheAll = [&](const std::string& who) {
+        PolicyCache cache = newCache();
+        bool own = cache.storeDocument("http://" + who + ".example/", text(who, 0), 0);
+        for (int i = 0; i < kUrls; ++i) {
+            own = cache.storeDocument(url(i), text(who, i), 0) && own;
+        }
+        for (int i = 0; i < kUrls; ++i) {
+            own = cache.readCachedDocument(url(i)) == text(who, i) && own;
+        }
+        return std::make_pair(std::move(cache), own);
+    };
+    setTempNameCounterForTesting(0);
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char go = 0;
+        const bool started = read(start[0], &go, 1) == 1;
+        auto [cache, own] = cacheAll("child");
+        cache.writeCacheIndex();
+        _exit(started && own ? 0 : 1);
+    }
+    ASSERT_EQ(write(start[1], "g", 1), 1);
+    auto [cache, own] = cacheAll("parent");
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(start[0]);
+    close(start[1]);
+    EXPECT_TRUE(own) << "a file of this process was overwritten";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's files were not its";
+    cache.writeCacheIndex();
+    PolicyCache reader = newCache();
+    reader.loadCacheIndex();
+    EXPECT_TRUE(reader.isPolicyCached("http://child.example/"));
+    EXPECT_TRUE(reader.isPolicyCached("http://parent.example/"));
+    for (int i = 0; i < kUrls; ++i) {
+        EXPECT_EQ(reader.readCachedDocument(url(i)), text("parent", i)) << i;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "cache"), fs::directory_iterator()),
+              kUrls + 3)
+        << "the child's files of shared URLs are deleted, the index stays";
+}
+
+TEST_F(PolicyCacheTest, Bounds_OversizedFilesAndUrlsReadAsMissing) {
+    PolicyCache cache = newCache();
+    ASSERT_TRUE(cache.storeDocument(kPolicyUrl, "<POLICY/>", 0));
+    test::writeFile(cache.cachedFilePath(kPolicyUrl),
+                    std::string(HttpClient::kMaxBodyBytes + 1, ' '));
+    EXPECT_FALSE(cache.readCachedDocument(kPolicyUrl));
+    EXPECT_FALSE(cache.isPolicyCached(kPolicyUrl));
+    const std::string entry =
+        "<CACHE-ENTRY URL='http://a.example/' FILENAME='' EXPIRY='1900000000'/>";
+    const std::string longUrl(PolicyCache::kMaxIndexUrlBytes + 1, 'u');
+    test::writeFile(dir_ / "cache" / "cacheindex.xml",
+                    "<POLICY-CACHE><CACHE-ENTRY URL='" + longUrl +
+                        "' FILENAME='' EXPIRY='1900000000'/>" + entry + "</POLICY-CACHE>");
+    cache.loadCacheIndex();
+    EXPECT_FALSE(cache.isPolicyCached(longUrl));
+    EXPECT_TRUE(cache.isPolicyCached("http://a.example/"));
+    PolicyCache other = newCache();
+    test::writeFile(dir_ / "cache" / "cacheindex.xml",
+                    "<POLICY-CACHE>" + entry + std::string(PolicyCache::kMaxIndexFileBytes, ' ') +
+                        "</POLICY-CACHE>");
+    other.loadCacheIndex();
+    EXPECT_FALSE(other.isPolicyCached("http://a.example/"));
+}
+
 TEST_F(PolicyCacheTest, Clear_RemovesTheDirectoryAndTellsTheListener) {
     web_[kPolicyUrl] = policyWithExpiry("");
     PolicyCache cache = newCache();
@@ -185,6 +302,35 @@ TEST(PolicyCacheLoopback, FetchesThroughHttpOnce) {
     EXPECT_TRUE(cache.getDocument(loopback.url("/w3c/p3p.xml")));
     EXPECT_TRUE(cache.getDocument(loopback.url("/w3c/p3p.xml")));
     EXPECT_EQ(requests, 1);
+}
+
+// Many sites answer the well-known location with an HTML error page: no policy, asked again only
+// after a day. An HTML page sent as a success stays an error.
+TEST(PolicyCacheLoopback, ErrorPageIsNoDocumentRememberedForADay) {
+    test::LoopbackServer loopback;
+    int requests = 0;
+    loopback.server().Get("/w3c/p3p.xml", [&](const httplib::Request&, httplib::Response& r) {
+        ++requests;
+        r.status = 404;
+        r.set_content("<html><body>Not found", "text/html");
+    });
+    loopback.server().Get("/page", [&](const httplib::Request&, httplib::Response& r) {
+        r.set_content("<html><body>Not found", "text/html");
+    });
+    loopback.start();
+    test::TempDir dir;
+    std::int64_t now = 1'800'000'000;
+    PolicyCache cache((dir / "cache").string(), [&] { return now; });
+    HttpHeaders headers;
+    EXPECT_FALSE(cache.getDocument(loopback.url("/w3c/p3p.xml"), &headers));
+    EXPECT_EQ(headers.find("Content-Type")->second, "text/html");
+    now += PolicyCache::kDefaultLifetime;
+    EXPECT_FALSE(cache.getDocument(loopback.url("/w3c/p3p.xml")));
+    EXPECT_EQ(requests, 1);
+    now += 1;
+    EXPECT_FALSE(cache.getDocument(loopback.url("/w3c/p3p.xml")));
+    EXPECT_EQ(requests, 2);
+    EXPECT_THROW(cache.getDocument(loopback.url("/page")), Error);
 }
 
 }  // namespace
