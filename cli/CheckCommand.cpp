@@ -17,19 +17,6 @@
 namespace perchlight::cli {
 namespace {
 
-const char* verdictWord(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return "matched";
-        case kVerdictUnmatched:
-            return "unmatched";
-        case kVerdictPartlyMatched:
-            return "partly matched";
-        default:
-            return "unknown";
-    }
-}
-
 int exitStatus(int verdict) {
     switch (verdict) {
         case kVerdictMatched:
@@ -41,11 +28,6 @@ int exitStatus(int verdict) {
         default:
             return kExitPageUnknown;
     }
-}
-
-// The embedded content list's word for an item's state.
-const char* stateWord(int state) {
-    return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
 }
 
 bool readFileInto(const std::string& path, std::string& bytes) {
@@ -105,6 +87,23 @@ void printJson(std::ostream& out, const std::string& page, int verdict, const Ma
 }
 
 }  // namespace
+
+const char* verdictWord(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return "matched";
+        case kVerdictUnmatched:
+            return "unmatched";
+        case kVerdictPartlyMatched:
+            return "partly matched";
+        default:
+            return "unknown";
+    }
+}
+
+const char* stateWord(int state) {
+    return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
+}
 
 CheckCommand::CheckCommand(CLI::App& app)
     : command_(app.add_subcommand("check", "Check a web page and its embedded content")) {
