@@ -3,6 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <array>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -10,25 +13,13 @@
 
 #include "browser/HeadlessOwner.h"
 #include "prefs/ModuleDirectory.h"
+#include "prefs/P3PPreferences.h"
 #include "retrieval/PageCheck.h"
 #include "retrieval/PolicyCache.h"
 #include "util/Error.h"
 
 namespace perchlight::cli {
 namespace {
-
-const char* verdictWord(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return "matched";
-        case kVerdictUnmatched:
-            return "unmatched";
-        case kVerdictPartlyMatched:
-            return "partly matched";
-        default:
-            return "unknown";
-    }
-}
 
 int exitStatus(int verdict) {
     switch (verdict) {
@@ -41,11 +32,6 @@ int exitStatus(int verdict) {
         default:
             return kExitPageUnknown;
     }
-}
-
-// The embedded content list's word for an item's state.
-const char* stateWord(int state) {
-    return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
 }
 
 bool readFileInto(const std::string& path, std::string& bytes) {
@@ -104,14 +90,41 @@ void printJson(std::ostream& out, const std::string& page, int verdict, const Ma
     out << report.dump(2) << "\n";
 }
 
+// The rule set file of a privacy level named on the command line.
+std::string levelRuleSetPath(const std::string& level) {
+    constexpr std::array<const char*, 5> kNames = {"low", "medium", "high", "custom", "imported"};
+    const auto found = std::find(kNames.begin(), kNames.end(), level);
+    const auto number = static_cast<std::int32_t>(found - kNames.begin()) + kLevelLow;
+    return moduleDirectory() + P3PPreferences::ruleSetFileName(number);
+}
+
 }  // namespace
+
+const char* verdictWord(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return "matched";
+        case kVerdictUnmatched:
+            return "unmatched";
+        case kVerdictPartlyMatched:
+            return "partly matched";
+        default:
+            return "unknown";
+    }
+}
+
+const char* stateWord(int state) {
+    return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
+}
 
 CheckCommand::CheckCommand(CLI::App& app)
     : command_(app.add_subcommand("check", "Check a web page and its embedded content")) {
     command_->add_option("URL", url_, "Absolute http or https URL of the page")->required();
     command_->add_flag("--post", post_, "The page was reached by posting a form");
-    auto* level = command_->add_option("--level", level_, "Privacy level: low, medium, high")
-                      ->check(CLI::IsMember({"low", "medium", "high"}));
+    auto* level =
+        command_
+            ->add_option("--level", level_, "Privacy level: low, medium, high, custom, imported")
+            ->check(CLI::IsMember({"low", "medium", "high", "custom", "imported"}));
     command_->add_option("--rules", ruleSetPath_, "APPEL rule set file to use instead")
         ->excludes(level);
     command_->add_flag("--json", json_, "Print the result as JSON");
@@ -133,8 +146,16 @@ int CheckCommand::run(std::ostream& out, std::ostream& err) const {
         err << "perchlight: only http and https pages are checked\n";
         return kExitPageUnknown;
     }
-    const std::string rules =
-        ruleSetPath_.empty() ? moduleDirectory() + "/appel-" + level_ + ".xml" : ruleSetPath_;
+    const std::string rules = ruleSetPath_.empty() ? levelRuleSetPath(level_) : ruleSetPath_;
+    std::error_code missing;
+    if (!std::filesystem::is_regular_file(rules, missing)) {
+        err << "perchlight: no rule set at " << rules
+            << (level_ == "custom"     ? "; write one with `perchlight custom`"
+                : level_ == "imported" ? "; import one with `perchlight import FILE`"
+                                       : "")
+            << "\n";
+        return kExitPageUnknown;
+    }
     PolicyCache& cache = PolicyCache::instance();
     cache.setRuleSetReader([rules](std::string& bytes) { return readFileInto(rules, bytes); });
     P3PMatchInfo info;

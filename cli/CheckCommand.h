@@ -15,6 +15,11 @@ inline constexpr int kExitPageUnmatched = 1;
 inline constexpr int kExitPagePartlyMatched = 2;
 inline constexpr int kExitPageUnknown = 3;
 
+// The word for a page verdict: "matched", "unmatched", "partly matched" or "unknown".
+const char* verdictWord(int verdict);
+// The embedded content list's word for an item's state: "Matched", "UnMatched" or "Unknown".
+const char* stateWord(int state);
+
 // `perchlight check URL [--post] [--level L | --rules FILE] [--json]`: checks a web page and its
 // embedded content as the agent does in the browser and prints the verdict.
 class CheckCommand {

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/CheckCommand.h"
+#include "cli/DemoCommand.h"
 #include "cli/EvaluateCommand.h"
 #include "cli/FetchCommand.h"
 #include "cli/PreferencesCommand.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     perchlight::cli::EvaluateCommand evaluate(app);
     perchlight::cli::FetchCommand fetch(app);
     perchlight::cli::CheckCommand check(app);
+    perchlight::cli::DemoCommand demo(app);
     perchlight::cli::RegisterCommand registration(app);
     perchlight::cli::CacheCommand cache(app);
     perchlight::cli::PreferencesCommand preferences(app);
@@ -33,6 +35,9 @@ int main(int argc, char** argv) {
     }
     if (check.selected()) {
         return check.run(std::cout, std::cerr);
+    }
+    if (demo.selected()) {
+        return demo.run(std::cout, std::cerr);
     }
     if (preferences.selected()) {
         return preferences.run(std::cout, std::cerr);

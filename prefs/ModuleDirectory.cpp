@@ -7,12 +7,6 @@
 namespace perchlight {
 namespace {
 
-std::filesystem::path programDirectory() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::current_path(error) : program.parent_path();
-}
-
 std::string withoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
@@ -22,11 +16,17 @@ std::string withoutTrailingSlash(std::string path) {
 
 }  // namespace
 
+std::string programDirectory() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::current_path(error).string() : program.parent_path().string();
+}
+
 std::string moduleDirectory() {
     if (const char* home = std::getenv("PERCHLIGHT_HOME"); home != nullptr && *home != '\0') {
         return withoutTrailingSlash(home);
     }
-    const std::filesystem::path program = programDirectory();
+    const std::filesystem::path program(programDirectory());
     for (const std::filesystem::path& candidate :
          {program / "data", program / ".." / "share" / "perchlight"}) {
         std::error_code error;

@@ -10,4 +10,7 @@ namespace perchlight {
 // directory. File paths are built as moduleDirectory() + "/name".
 std::string moduleDirectory();
 
+// The directory of the running program (the working directory when it cannot be told).
+std::string programDirectory();
+
 }  // namespace perchlight

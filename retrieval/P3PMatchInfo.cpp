@@ -83,7 +83,7 @@ void P3PMatchInfo::checkEmbedded() {
     }
     for (const Url& site : sites) {
         checkStop();
-        store_.loadReferenceFile(site, site);
+        store_.probeReferenceFile(site, site);
     }
     for (auto& [url, entry] : embedded_) {
         checkStop();

@@ -28,7 +28,7 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
     indicator.showChecking();
     const std::string method = postData.empty() ? "GET" : "POST";
     if (store.lookupPolicy(page, method).empty()) {
-        store.loadReferenceFile(wellKnownLocation(page), page);
+        store.probeReferenceFile(wellKnownLocation(page), page);
     }
     int code = 0;
     bool fromCache = false;

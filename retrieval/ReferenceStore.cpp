@@ -15,6 +15,8 @@
 namespace perchlight {
 namespace {
 
+constexpr const char* kXmlParseError = "XML parse error";
+
 // Where the path of a URL text begins: the first "/", "?" or "#" after "scheme://host".
 std::size_t pathStart(const std::string& url) {
     const std::size_t scheme = url.find("://");
@@ -251,12 +253,19 @@ void ReferenceStore::setDocumentSource(DocumentSource* source) {
 
 bool ReferenceStore::loadReferenceFile(const Url& file, const Url& page) {
     std::set<std::string> visited;
-    return loadChain(file, page, visited);
+    return loadChain(file, page, visited, false);
+}
+
+bool ReferenceStore::probeReferenceFile(const Url& file, const Url& page) {
+    std::set<std::string> visited;
+    return loadChain(file, page, visited, true);
 }
 
 // visited holds the files of this chain, so a chain of P3P headers that comes back to an earlier
-// file ends there, as does one longer than kMaxFollowUps.
-bool ReferenceStore::loadChain(const Url& file, const Url& page, std::set<std::string>& visited) {
+// file ends there, as does one longer than kMaxFollowUps. Only the first file of a chain can be
+// a probe: the files its headers name are references of the site.
+bool ReferenceStore::loadChain(const Url& file, const Url& page, std::set<std::string>& visited,
+                               bool probe) {
     if (file.empty()) {
         return false;
     }
@@ -273,7 +282,14 @@ bool ReferenceStore::loadChain(const Url& file, const Url& page, std::set<std::s
         return false;
     }
     HttpHeaders headers;
-    std::optional<std::string> text = source->getDocument(file.withoutFragment().str(), &headers);
+    std::optional<std::string> text;
+    try {
+        text = source->getDocument(file.withoutFragment().str(), &headers);
+    } catch (const Error& error) {
+        if (!probe || error.message() != kXmlParseError) {
+            throw;
+        }
+    }
     const bool obtained = text.has_value();
     if (obtained) {
         readReferenceFile(file, *text);
@@ -282,7 +298,7 @@ bool ReferenceStore::loadChain(const Url& file, const Url& page, std::set<std::s
     const Url next = extractPolicyRef(headerText(headers), file);
     if (!next.empty() && next.str() != file.str() && !visited.contains(next.str()) &&
         visited.size() <= kMaxFollowUps) {
-        loadChain(next, page, visited);
+        loadChain(next, page, visited, false);
     }
     return obtained;
 }

@@ -50,6 +50,10 @@ class ReferenceStore {
     // "policyref=" in the response headers to the next file. True when the file is loaded or its
     // text was obtained. Errors of the document source reach the caller.
     bool loadReferenceFile(const Url& file, const Url& page);
+    // loadReferenceFile for a location the agent guesses on its own (a site's well-known
+    // location), not one the site named: an answer that is not well-formed XML counts as no
+    // answer, so the check can go on to the references the site names itself.
+    bool probeReferenceFile(const Url& file, const Url& page);
     // Reads a reference file's text into the store under the file URL, replacing an earlier
     // record of that URL. Text that is not well-formed XML or has another root than META stores
     // nothing.
@@ -74,7 +78,7 @@ class ReferenceStore {
   private:
     using SiteFiles = std::map<std::string, PolicyRefFile>;  // file URL text -> record
 
-    bool loadChain(const Url& file, const Url& page, std::set<std::string>& visited);
+    bool loadChain(const Url& file, const Url& page, std::set<std::string>& visited, bool probe);
     void readPolicyReferences(const XmlNode& element, const Url& file, std::size_t& hints);
     bool readHint(const XmlNode& hint);
     const PolicyRefFile* findFile(const Url& file) const;  // caller holds retrievalLock()

@@ -26,3 +26,8 @@ expect_run(2 "Cannot read" evaluate ${DATA}/examples/shop-basic.xml
 expect_run(2 "XML parse error" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH})
 expect_run(64 "--rules" evaluate ${DATA}/examples/shop-basic.xml)
 expect_run(64 "Invalid URL" evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --request nowhere)
+# A level whose rule set was never written is named as missing before anything is fetched.
+set(ENV{PERCHLIGHT_HOME} ${DATA}/examples)
+expect_run(3 "no rule set at ${DATA}/examples/p3ppreferences.xml" check http://127.0.0.1:1/ --level custom)
+expect_run(3 "import one with" check http://127.0.0.1:1/ --level imported)
+unset(ENV{PERCHLIGHT_HOME})

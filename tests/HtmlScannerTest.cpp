@@ -33,6 +33,28 @@ TEST(HtmlScanner, ListsEachKindOfEmbeddedElementResolved) {
     EXPECT_EQ(itemsOf(html), expected);
 }
 
+TEST(HtmlScanner, AppletObjectAndStyleSheetUrlForms) {
+    const struct {
+        const char* html;
+        const char* url;
+    } cases[] = {
+        {"<applet codebase=classes/ code=Main.class>",
+         "http://www.example.com/shop/classes/Main.class"},
+        {"<applet codebase=classes code=Main.class>",
+         "http://www.example.com/shop/classesMain.class"},
+        {"<applet code=Main.class>", "http://www.example.com/shop/Main.class"},
+        {"<object codebase=lib code=x.ocx></object>", "http://www.example.com/shop/lib/x.ocx"},
+        {"<object codebase='' code=x.ocx></object>", "http://www.example.com/x.ocx"},
+        {"<link rel=stylesheet href=a.css>", "http://www.example.com/shop/a.css"},
+        {"<link rel=STYLESHEET href=a.css>", "http://www.example.com/shop/a.css"},
+    };
+    for (const auto& item : cases) {
+        const std::vector<EmbeddedItem> items = itemsOf(item.html);
+        ASSERT_EQ(items.size(), 1u) << item.html;
+        EXPECT_EQ(items[0].url.str(), item.url) << item.html;
+    }
+}
+
 TEST(HtmlScanner, IgnoresOtherLinksAndUnresolvableUrls) {
     EXPECT_TRUE(itemsOf("<link rel=icon href=/favicon.ico><link rel='alternate stylesheet' "
                         "href=/alt.css><img src='http://[broken'>")

@@ -94,11 +94,14 @@ TEST_F(P3PMatchInfoTest, Embedded_ANonMatchingItemLowersOnlyToPartlyMatched) {
     ASSERT_EQ(checkMainPage("http://good.example/"), 0);
     info_.addEmbedded(Url("http://bad.example/ad.gif"), "Image");
     info_.addEmbedded(Url("file:///etc/hosts"), "Frame/IFrame");
+    web_["http://soft404.example/w3c/p3p.xml"] = "<html><body>Not found";
+    info_.addEmbedded(Url("http://soft404.example/pixel.gif"), "Image");
     info_.checkEmbedded();
     EXPECT_EQ(info_.overallVerdict(), kVerdictPartlyMatched);
     EXPECT_EQ(info_.embeddedState(Url("http://bad.example/ad.gif")), kStateConflict);
     EXPECT_EQ(info_.embeddedPolicyUrl(Url("http://bad.example/ad.gif")).str(),
               "http://bad.example/w3c/policy.xml#retail");
+    EXPECT_TRUE(info_.embeddedPolicyUrl(Url("http://soft404.example/pixel.gif")).empty());
 }
 
 TEST_F(P3PMatchInfoTest, Stop_ACancelledCheckStopsAndLeavesNothingBehind) {

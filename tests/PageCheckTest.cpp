@@ -106,6 +106,48 @@ TEST_F(PageCheckTest, Discovery_APostedPageIsNotProbedAndWithoutPolicyIsUnknown)
     EXPECT_EQ(owner.sounds(), std::vector<std::string>{"no policy"});
 }
 
+TEST_F(PageCheckTest, Discovery_AMalformedWellKnownLocationIsNoAnswer) {
+    serve("/w3c/p3p.xml", "<html><body>Not found</p>");
+    serve("/refs.xml", kReferences);
+    serve("/linked.html", "<link rel=P3Pv1 href=/refs.xml>");
+    serve("/broken.html", "<link rel=P3Pv1 href=/w3c/p3p.xml>");
+    loopback_.start();
+    HeadlessOwner linked(info_);
+    EXPECT_EQ(check(linked, "/linked.html"), kVerdictMatched);
+    // A reference the page names itself keeps its parse error.
+    store_.clear();
+    cache_.clearCache();
+    HeadlessOwner broken(info_);
+    EXPECT_EQ(check(broken, "/broken.html"), kVerdictUnknown);
+    EXPECT_TRUE(broken.sounds().empty());
+}
+
+// Records the verdict sounds like the headless owner, with the user's choice for cached policies.
+class SoundOwner : public HeadlessOwner {
+  public:
+    SoundOwner(P3PMatchInfo& info, bool forCached) : HeadlessOwner(info), forCached_(forCached) {}
+    bool soundsForCachedPolicies() const override { return forCached_; }
+
+  private:
+    bool forCached_;
+};
+
+TEST_F(PageCheckTest, Sound_PlaysForACachedPolicyOnlyWhenAskedTo) {
+    serve("/w3c/p3p.xml", kReferences);
+    serve("/index.html", "<p>hello</p>");
+    loopback_.start();
+    SoundOwner fresh(info_, false);
+    EXPECT_EQ(check(fresh, "/index.html"), kVerdictMatched);
+    EXPECT_EQ(fresh.sounds(), std::vector<std::string>{"match"});
+    SoundOwner cached(info_, false);
+    EXPECT_EQ(check(cached, "/index.html"), kVerdictMatched);
+    EXPECT_TRUE(cached.sounds().empty());
+    SoundOwner asked(info_, true);
+    EXPECT_EQ(check(asked, "/index.html"), kVerdictMatched);
+    EXPECT_EQ(asked.sounds(), std::vector<std::string>{"match"});
+    EXPECT_EQ(requests("/w3c/policy.xml"), 1);
+}
+
 TEST_F(PageCheckTest, Embedded_AFrameWithoutPolicyMakesThePagePartlyMatched) {
     serve("/w3c/p3p.xml", kReferences);
     serve("/index.html", "<iframe src='http://127.0.0.1:1/ad.html'></iframe>");

@@ -55,6 +55,17 @@ TEST(PageCollector, ListsEachFrameBeforeItsOwnContent) {
                                                         "http://a.example/inner.html"}));
 }
 
+TEST(PageCollector, RelativeUrlsInAFrameResolveAgainstTheFrame) {
+    Site site;
+    site.documents["http://b.example/ads/frame.html"] = "<img src=banner.png>";
+    const CollectedPage page =
+        PageCollector(site.fetch())
+            .collect("<iframe src='http://b.example/ads/frame.html'></iframe>",
+                     Url("http://a.example/news/index.html"));
+    ASSERT_EQ(page.embedded.size(), 2u);
+    EXPECT_EQ(page.embedded[1].url.str(), "http://b.example/ads/banner.png");
+}
+
 TEST(PageCollector, APageThatFramesItselfEndsAtTheDepthBound) {
     Site site;
     site.documents["http://a.example/loop.html"] = "<iframe src=loop.html></iframe>";
