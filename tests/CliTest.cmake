@@ -26,3 +26,10 @@ expect_run(2 "Cannot read" evaluate ${DATA}/examples/shop-basic.xml
 expect_run(2 "XML parse error" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH})
 expect_run(64 "--rules" evaluate ${DATA}/examples/shop-basic.xml)
 expect_run(64 "Invalid URL" evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --request nowhere)
+# The summary page written beside the digest.
+expect_run(1 "  statement 1" evaluate ${DATA}/examples/marketing.xml ${HIGH} --html ${OUT}/marketing.html)
+file(READ ${OUT}/marketing.html page)
+string(FIND "${page}" "Find out how to opt&#45;out" found)
+if(found EQUAL -1)
+    message(FATAL_ERROR "summary page lacks its opt-out link")
+endif()
