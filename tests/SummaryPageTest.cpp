@@ -1,7 +1,9 @@
 #include "summary/SummaryPage.h"
 
 #include <gtest/gtest.h>
+#include <gumbo.h>
 
+#include <map>
 #include <string>
 
 #include "TestSupport.h"
@@ -128,6 +130,49 @@ TEST_F(SummaryPageTest, Tooltip_ChosenByState) {
               "Shop's privacy policy  does not match your preferences: \n\nA\nB");
     result_.state = kStateNotEvaluated;
     EXPECT_EQ(page_.tooltipText(result_), "Valid policy not found");
+}
+
+// Every group of the page, as the browser reads it: its id and the toggle that opens it.
+void collectGroups(const GumboNode* node, std::map<std::string, std::string>& groups,
+                   std::map<std::string, std::string>& toggles) {
+    if (node->type != GUMBO_NODE_ELEMENT) {
+        return;
+    }
+    const GumboElement& element = node->v.element;
+    const GumboAttribute* id = gumbo_get_attribute(&element.attributes, "id");
+    const GumboAttribute* kind = gumbo_get_attribute(&element.attributes, "class");
+    const GumboAttribute* click = gumbo_get_attribute(&element.attributes, "onclick");
+    if (element.tag == GUMBO_TAG_DIV && id && kind && std::string(kind->value) == "ShowHideChild") {
+        groups[id->value] = "";
+    }
+    if (element.tag == GUMBO_TAG_IMG && id && click) {
+        toggles[id->value] = click->value;
+    }
+    for (unsigned i = 0; i < element.children.length; ++i) {
+        collectGroups(static_cast<const GumboNode*>(element.children.data[i]), groups, toggles);
+    }
+}
+
+TEST_F(SummaryPageTest, Dom_EveryGroupHasItsToggle) {
+    result_.descriptions = {"Bad"};
+    result_.summary.access = "Access";
+    result_.summary.disputes = {{"", "http://court.example/", "", "", ""}};
+    result_.summary.statements = {StatementRecord{}, StatementRecord{}};
+    const std::string html = page_.buildPage(result_);
+    GumboOutput* output = gumbo_parse(html.c_str());
+    std::map<std::string, std::string> groups;
+    std::map<std::string, std::string> toggles;
+    collectGroups(output->root, groups, toggles);
+    gumbo_destroy_output(&kGumboDefaultOptions, output);
+    for (const char* group :
+         {"GroupPrivacyPolicyCheck", "GroupAccess", "GroupHowToReach", "GroupHowToResolveDisputes",
+          "GroupStatement1Child", "GroupStatement2Child"}) {
+        EXPECT_TRUE(groups.count(group)) << group;
+        EXPECT_EQ(toggles[std::string(group) + "Image"], "expandIt('" + std::string(group) + "')")
+            << group;
+    }
+    EXPECT_EQ(toggles["ExpandAllImage"], "expandAll(this)");
+    EXPECT_EQ(groups.size(), 6u);
 }
 
 TEST_F(SummaryPageTest, File_UniqueInTmpdirAndRemovedByOwner) {
