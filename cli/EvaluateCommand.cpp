@@ -10,6 +10,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "cli/SummaryOutput.h"
 #include "core/P3PEvaluator.h"
 #include "summary/PolicySummary.h"
 #include "util/Error.h"
@@ -93,60 +94,6 @@ int exitStatusFor(int state) {
     }
 }
 
-void printEntries(std::ostream& out, const char* heading,
-                  const std::map<std::string, std::string>& entries) {
-    if (entries.empty()) {
-        return;
-    }
-    out << "    " << heading << ":\n";
-    for (const auto& [key, text] : entries) {
-        out << "      " << text << "\n";
-    }
-}
-
-void printSummary(std::ostream& out, const MatchResult& result) {
-    const PolicySummary& summary = result.summary;
-    out << "summary:\n";
-    for (const BusinessField& field : businessFields()) {
-        if (const std::string& value = summary.*field.member; !value.empty()) {
-            out << "  " << field.label << ": " << value << "\n";
-        }
-    }
-    if (!summary.access.empty()) {
-        out << "  access: " << summary.access << "\n";
-    }
-    if (result.isTest) {
-        out << "  test policy\n";
-    }
-    for (const DisputeRecord& dispute : summary.disputes) {
-        out << "  dispute: " << dispute.service << "\n";
-        for (const std::string* text : {&dispute.shortDescription, &dispute.longDescription}) {
-            if (!text->empty()) {
-                out << "    " << *text << "\n";
-            }
-        }
-    }
-    for (std::size_t i = 0; i < summary.statements.size(); ++i) {
-        const StatementRecord& statement = summary.statements[i];
-        out << "  statement " << i + 1 << (statement.name.empty() ? "" : ": " + statement.name)
-            << "\n";
-        if (!statement.data.empty()) {
-            out << "    data:\n";
-            for (const auto& [key, entry] : statement.data) {
-                out << "      " << entry.label << "\n";
-                for (const auto& [category, text] : entry.subItems) {
-                    out << "        " << text << "\n";
-                }
-            }
-        }
-        printEntries(out, "purposes", statement.purposes);
-        printEntries(out, "recipients", statement.recipients);
-        if (!statement.consequence.empty()) {
-            out << "    consequence: " << statement.consequence << "\n";
-        }
-    }
-}
-
 nlohmann::json summaryJson(const PolicySummary& summary) {
     nlohmann::json business = nlohmann::json::object();
     for (const BusinessField& field : businessFields()) {
@@ -193,7 +140,7 @@ void printText(std::ostream& out, EvaluationCode code, const MatchResult& result
         out << "  - " << description << "\n";
     }
     if (code == EvaluationCode::kEvaluated || code == EvaluationCode::kEvaluatedTest) {
-        printSummary(out, result);
+        printDigest(out, result);
     }
 }
 
@@ -215,6 +162,15 @@ void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result
     out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
+bool writeHtml(EvaluationCode code, const MatchResult& result, const std::string& path,
+               std::ostream& err) {
+    if (code != EvaluationCode::kEvaluated && code != EvaluationCode::kEvaluatedTest) {
+        err << "perchlight: no summary page for a policy that was not evaluated\n";
+        return false;
+    }
+    return writeSummaryHtml(result, path, err);
+}
+
 }  // namespace
 
 EvaluateCommand::EvaluateCommand(CLI::App& app)
@@ -227,6 +183,7 @@ EvaluateCommand::EvaluateCommand(CLI::App& app)
     command_->add_option("--request", requestUri_,
                          "URI of the request the policy covers (for APPEL:REQUEST rules)");
     command_->add_flag("--json", json_, "Print the match result as JSON");
+    command_->add_option("--html", htmlPath_, "Also write the HTML summary page to this file");
 }
 
 bool EvaluateCommand::selected() const {
@@ -254,6 +211,9 @@ int EvaluateCommand::run(std::ostream& out, std::ostream& err) const {
             printJson(out, code, result, policyUrl);
         } else {
             printText(out, code, result, policyUrl);
+        }
+        if (!htmlPath_.empty() && !writeHtml(code, result, htmlPath_, err)) {
+            return kExitNotEvaluated;
         }
         return exitStatusFor(result.state);
     } catch (const Error& error) {

@@ -16,8 +16,8 @@ inline constexpr int kExitNotEvaluated = 2;
 inline constexpr int kExitFailed = 2;  // a preference command could not do its work
 inline constexpr int kExitUsage = 64;
 
-// `perchlight evaluate POLICY-FILE --rules RULESET-FILE`: evaluates a local policy document
-// against an APPEL rule set and prints the match result.
+// `perchlight evaluate POLICY-FILE --rules RULESET-FILE [--html FILE]`: evaluates a local policy
+// document against an APPEL rule set, prints the match result and writes its summary page.
 class EvaluateCommand {
   public:
     // Registers the subcommand and its options on the application.
@@ -33,6 +33,7 @@ class EvaluateCommand {
     std::string ruleSetPath_;
     std::string policyName_;
     std::string requestUri_;
+    std::string htmlPath_;
     bool json_ = false;
 };
 

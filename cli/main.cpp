@@ -9,6 +9,7 @@
 #include "cli/FetchCommand.h"
 #include "cli/PreferencesCommand.h"
 #include "cli/RegisterCommand.h"
+#include "cli/SummaryCommand.h"
 
 int main(int argc, char** argv) {
     CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     perchlight::cli::RegisterCommand registration(app);
     perchlight::cli::CacheCommand cache(app);
     perchlight::cli::PreferencesCommand preferences(app);
+    perchlight::cli::SummaryCommand summary(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -47,6 +49,9 @@ int main(int argc, char** argv) {
     }
     if (cache.selected()) {
         return cache.run(std::cout, std::cerr);
+    }
+    if (summary.selected()) {
+        return summary.run(std::cout, std::cerr);
     }
     return perchlight::cli::kExitUsage;
 }
