@@ -1,0 +1,199 @@
+#include "fuzz/FuzzEntries.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "core/BaseDataSchema.h"
+#include "core/P3PEvaluator.h"
+#include "core/WildcardMatch.h"
+#include "core/XmlNode.h"
+#include "prefs/CookieHistory.h"
+#include "prefs/CookiePreferences.h"
+#include "retrieval/PolicyCache.h"
+#include "retrieval/ReferenceStore.h"
+#include "util/Error.h"
+
+#ifndef PERCHLIGHT_DATA_DIR
+#error "PERCHLIGHT_DATA_DIR names the bundled data folder"
+#endif
+
+namespace perchlight::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bytes(const std::uint8_t* data, std::size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+std::string readData(const std::string& name) {
+    std::ifstream in(fs::path(PERCHLIGHT_DATA_DIR) / name, std::ios::binary);
+    if (!in) {
+        std::abort();  // the fixed inputs must be there, or every run tests nothing
+    }
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A scratch folder of this process for the file-reading entries, removed at exit.
+class ScratchDirectory {
+  public:
+    ScratchDirectory() {
+        std::string name = (fs::temp_directory_path() / "perchlight-fuzz-XXXXXX").string();
+        if (!mkdtemp(name.data())) {
+            std::abort();
+        }
+        path_ = name;
+    }
+    ~ScratchDirectory() {
+        std::error_code error;
+        fs::remove_all(path_, error);
+    }
+    // Writes the bytes as the named file of the folder; the file's path.
+    std::string write(const std::string& name, const std::uint8_t* data, std::size_t size) const {
+        const std::string file = (path_ / name).string();
+        std::ofstream(file, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        return file;
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+ScratchDirectory& scratch() {
+    static ScratchDirectory directory;
+    return directory;
+}
+
+BaseDataSchema& shippedSchema() {
+    static BaseDataSchema schema(std::string(PERCHLIGHT_DATA_DIR) + "/" +
+                                 BaseDataSchema::kFileName);
+    return schema;
+}
+
+void evaluate(const std::string& ruleSet, const std::string& policy) {
+    MatchResult result;
+    try {
+        P3PEvaluator(nullptr, shippedSchema())
+            .evaluatePolicy(ruleSet, policy, Url("http://www.example.com/w3c/p3p.xml"), "", result);
+    } catch (const Error&) {
+    }
+}
+
+}  // namespace
+
+void fuzzXmlParse(const std::uint8_t* data, std::size_t size) {
+    try {
+        XmlNode::parseXmlBuffer(reinterpret_cast<const char*>(data), size);
+    } catch (const Error&) {
+    }
+}
+
+void fuzzPolicyEvaluation(const std::uint8_t* data, std::size_t size) {
+    static const std::string ruleSet = readData("appel-high.xml");
+    evaluate(ruleSet, bytes(data, size));
+}
+
+void fuzzRuleSetEvaluation(const std::uint8_t* data, std::size_t size) {
+    static const std::string policy = readData("examples/marketing.xml");
+    evaluate(bytes(data, size), policy);
+}
+
+void fuzzReferenceFile(const std::uint8_t* data, std::size_t size) {
+    ReferenceStore store;
+    const Url file("http://www.example.com/w3c/p3p.xml");
+    try {
+        store.readReferenceFile(file, bytes(data, size));
+        for (const char* page : {"http://www.example.com/", "http://www.example.com/a/b?c=d",
+                                 "https://www.example.com:8443/w3c/p3p.xml"}) {
+            for (const char* method : {"GET", "POST", "DELETE"}) {
+                store.lookupPolicy(Url(page), method);
+            }
+            store.referenceFilesFor(Url(page));
+        }
+        store.lookupCookiePolicy("session", "abc", ".example.com", "/");
+        store.lookupCookiePolicy("", "", "www.example.com", "/a/");
+        store.referenceFile(file);
+    } catch (const Error&) {
+    }
+}
+
+void fuzzCacheIndex(const std::uint8_t* data, std::size_t size) {
+    const fs::path directory = scratch().path() / "cache";
+    std::error_code error;
+    fs::remove_all(directory, error);
+    fs::create_directories(directory);
+    std::ofstream(directory / "cacheindex.xml", std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    PolicyCache cache(
+        directory.string(), [] { return std::int64_t{1700000000}; },
+        [](const std::string&, std::string&) { return std::nullopt; });
+    try {
+        cache.loadCacheIndex();
+        for (const PolicyCache::Listing& entry : cache.list()) {
+            cache.readCachedDocument(entry.url);
+        }
+        cache.writeCacheIndex();
+    } catch (const Error&) {
+    }
+}
+
+void fuzzCookiePreferences(const std::uint8_t* data, std::size_t size) {
+    CookiePreferences preferences;
+    preferences.read(scratch().write("p3pcookiepreferences.xml", data, size));
+    try {
+        preferences.write((scratch().path() / "written-preferences.xml").string());
+    } catch (const Error&) {
+    }
+}
+
+void fuzzCookieHistory(const std::uint8_t* data, std::size_t size) {
+    CookieHistory history;
+    history.mergeFile(scratch().write("CookieHistory.xml", data, size));
+    try {
+        history.writeFile((scratch().path() / "written-history.xml").string());
+    } catch (const Error&) {
+    }
+}
+
+void fuzzWildcardMatch(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t split = input.find('\0');
+    const std::string_view pattern = input.substr(0, split);
+    const std::string_view text = split == input.npos ? "" : input.substr(split + 1);
+    wildcardMatch(pattern, text);
+    // Every text matches itself and "*"; a fault in either is a wrong verdict on a site.
+    if (!wildcardMatch(text, text) || !wildcardMatch("*", text)) {
+        std::abort();
+    }
+}
+
+const std::vector<Target>& targets() {
+    static const std::vector<Target> all = {
+        {"xml_parse", fuzzXmlParse},
+        {"policy_evaluation", fuzzPolicyEvaluation},
+        {"ruleset_evaluation", fuzzRuleSetEvaluation},
+        {"reference_file", fuzzReferenceFile},
+        {"cache_index", fuzzCacheIndex},
+        {"cookie_preferences", fuzzCookiePreferences},
+        {"cookie_history", fuzzCookieHistory},
+        {"wildcard_match", fuzzWildcardMatch},
+    };
+    return all;
+}
+
+Entry findEntry(const std::string& name) {
+    for (const Target& target : targets()) {
+        if (name == target.name) {
+            return target.entry;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace perchlight::fuzz

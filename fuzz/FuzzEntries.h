@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace perchlight::fuzz {
+
+// One way of feeding outside bytes to the core. Each entry takes any bytes at all: errors the core
+// raises for bad input are the expected outcome; a crash, a hang, a sanitizer report or any other
+// exception is a fault. The fuzzers and the regression test call the same entries.
+using Entry = void (*)(const std::uint8_t* data, std::size_t size);
+
+struct Target {
+    const char* name;  // also the folder of its seeds and kept regression inputs
+    Entry entry;
+};
+
+// Every target, by name.
+const std::vector<Target>& targets();
+
+// The entry of the named target, or null.
+Entry findEntry(const std::string& name);
+
+void fuzzXmlParse(const std::uint8_t* data, std::size_t size);
+// The bytes as a policy against the installed high rule set, with the shipped base schema.
+void fuzzPolicyEvaluation(const std::uint8_t* data, std::size_t size);
+// The bytes as a rule set against a fixed marketing policy.
+void fuzzRuleSetEvaluation(const std::uint8_t* data, std::size_t size);
+// The bytes as a policy reference file, then lookups of pages, methods and cookies.
+void fuzzReferenceFile(const std::uint8_t* data, std::size_t size);
+// The bytes as a cache index, loaded, listed and written back.
+void fuzzCacheIndex(const std::uint8_t* data, std::size_t size);
+// The bytes as a cookie preference file, read and written back.
+void fuzzCookiePreferences(const std::uint8_t* data, std::size_t size);
+// The bytes as a cookie history file, merged and written back.
+void fuzzCookieHistory(const std::uint8_t* data, std::size_t size);
+// Pattern and text separated by the first NUL byte.
+void fuzzWildcardMatch(const std::uint8_t* data, std::size_t size);
+
+}  // namespace perchlight::fuzz
