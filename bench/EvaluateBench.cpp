@@ -3,14 +3,13 @@
 #include <benchmark/benchmark.h>
 #include <expat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "core/BaseDataSchema.h"
 #include "core/P3PEvaluator.h"
 
@@ -21,11 +20,7 @@ using perchlight::BaseDataSchema;
 using perchlight::MatchResult;
 using perchlight::P3PEvaluator;
 using perchlight::Url;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using perchlight::bench::readFile;
 
 void parseOnly(const std::string& bytes) {
     XML_Parser parser = XML_ParserCreate(nullptr);
@@ -51,40 +46,20 @@ void expatFloor(benchmark::State& state, const std::string& ruleSet, const std::
     }
 }
 
-// Keeps the time per iteration of every run, so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration) {
-                seconds_[run.benchmark_name()] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-            }
+void printRatios(const perchlight::bench::TimeTable& table, const std::vector<std::string>& pairs) {
+    std::printf("\nFull evaluation / bare expat parse of the same bytes (target <= 3.0):\n");
+    double worst = 0;
+    for (const std::string& pair : pairs) {
+        const double floor = table.seconds("ExpatParse/" + pair);
+        if (floor <= 0) {
+            continue;
         }
+        const double ratio = table.seconds("Evaluate/" + pair) / floor;
+        worst = std::max(worst, ratio);
+        std::printf("  %-40s %6.2f\n", pair.c_str(), ratio);
     }
-
-    void printRatios() const {
-        std::printf("\nFull evaluation / bare expat parse of the same bytes (target <= 3.0):\n");
-        double worst = 0;
-        for (const auto& [name, seconds] : seconds_) {
-            if (!name.starts_with("Evaluate/")) {
-                continue;
-            }
-            const auto floor = seconds_.find("ExpatParse/" + name.substr(9));
-            if (floor == seconds_.end() || floor->second <= 0) {
-                continue;
-            }
-            const double ratio = seconds / floor->second;
-            worst = std::max(worst, ratio);
-            std::printf("  %-40s %6.2f\n", name.substr(9).c_str(), ratio);
-        }
-        std::printf("  %-40s %6.2f\n", "worst", worst);
-    }
-
-  private:
-    std::map<std::string, double> seconds_;
-};
+    std::printf("  %-40s %6.2f\n", "worst", worst);
+}
 
 }  // namespace
 
@@ -100,11 +75,13 @@ int main(int argc, char** argv) {
         }
     }
     std::sort(policies.begin(), policies.end());
+    std::vector<std::string> pairs;
     for (const char* level : {"low", "medium", "high"}) {
         const std::string ruleSet = readFile(data / (std::string("appel-") + level + ".xml"));
         for (const fs::path& path : policies) {
             const std::string policy = readFile(path);
             const std::string pair = path.stem().string() + "/" + level;
+            pairs.push_back(pair);
             benchmark::RegisterBenchmark(("Evaluate/" + pair).c_str(), evaluate, &base, ruleSet,
                                          policy);
             benchmark::RegisterBenchmark(("ExpatParse/" + pair).c_str(), expatFloor, ruleSet,
@@ -112,9 +89,9 @@ int main(int argc, char** argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    perchlight::bench::TimeTable table;
+    benchmark::RunSpecifiedBenchmarks(&table);
+    printRatios(table, pairs);
     benchmark::Shutdown();
     return 0;
 }
