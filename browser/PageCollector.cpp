@@ -12,6 +12,7 @@ bool isWebUrl(const Url& url) {
 
 CollectedPage PageCollector::collect(const std::string& html, const Url& pageUrl) {
     framesRead_ = 0;
+    fetchedFrames_ = {pageUrl.str()};
     CollectedPage page;
     const ScannedDocument document = HtmlScanner::scan(html, pageUrl);
     page.linkPolicyRef = document.linkPolicyRef;
@@ -27,7 +28,8 @@ void PageCollector::collectDocument(const ScannedDocument& document, int depth,
     }
     for (const Url& frame : document.frames) {
         append({"Frame/IFrame", frame}, page);
-        if (depth >= kMaxFrameDepth || framesRead_ >= kMaxFrames || !isWebUrl(frame)) {
+        if (depth >= kMaxFrameDepth || framesRead_ >= kMaxFrames || !isWebUrl(frame) ||
+            !fetchedFrames_.insert(frame.str()).second) {
             continue;
         }
         ++framesRead_;

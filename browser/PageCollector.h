@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ struct CollectedPage {
 
 // Collects a page's embedded content the way the browser presents it: the items of the page,
 // then for each frame its URL as "Frame/IFrame" followed by the frame document's own content,
-// recursively. Frame documents are fetched through the given function; only http and https
+// recursively. A frame URL already read (the page's own included) is listed but not read again.
+// Frame documents are fetched through the given function; only http and https
 // frames are fetched. Not thread-safe; one collector per page.
 class PageCollector {
   public:
@@ -43,6 +45,7 @@ class PageCollector {
 
     Fetch fetch_;
     int framesRead_ = 0;
+    std::set<std::string> fetchedFrames_;  // the page and every frame read: each is read once
 };
 
 }  // namespace perchlight

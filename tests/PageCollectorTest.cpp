@@ -66,23 +66,35 @@ TEST(PageCollector, RelativeUrlsInAFrameResolveAgainstTheFrame) {
     EXPECT_EQ(page.embedded[1].url.str(), "http://b.example/ads/banner.png");
 }
 
-TEST(PageCollector, APageThatFramesItselfEndsAtTheDepthBound) {
+TEST(PageCollector, AFrameUrlIsReadOnceAndThePageNeverAgain) {
     Site site;
-    site.documents["http://a.example/loop.html"] = "<iframe src=loop.html></iframe>";
-    const CollectedPage page = PageCollector(site.fetch())
-                                   .collect(site.documents["http://a.example/loop.html"],
-                                            Url("http://a.example/loop.html"));
-    EXPECT_EQ(site.requested.size(), static_cast<std::size_t>(PageCollector::kMaxFrameDepth));
-    EXPECT_EQ(page.embedded.size(), site.requested.size() + 1);
+    site.documents["http://a.example/a.html"] = "<iframe src=b.html></iframe>";
+    site.documents["http://a.example/b.html"] = "<iframe src=a.html></iframe><img src=x.png>";
+    const std::string html =
+        "<iframe src=loop.html></iframe><iframe src=a.html></iframe>"
+        "<iframe src=a.html></iframe>";
+    site.documents["http://a.example/loop.html"] = html;
+    const CollectedPage page =
+        PageCollector(site.fetch()).collect(html, Url("http://a.example/loop.html"));
+    EXPECT_EQ(site.requested,
+              (std::vector<std::string>{"http://a.example/a.html", "http://a.example/b.html"}));
+    EXPECT_EQ(page.embedded.size(), 6u);  // loop, a, (a: b, (b: x.png, a)), a
 }
 
-TEST(PageCollector, FrameDocumentsAreBoundedInNumber) {
+TEST(PageCollector, FramesAreBoundedInDepthAndNumber) {
     Site site;
-    std::string fan;
-    for (int i = 0; i < 10; ++i) {
-        fan += "<iframe src=fan.html></iframe>";
+    for (int i = 0; i < 100; ++i) {
+        site.documents["http://a.example/d" + std::to_string(i) + ".html"] =
+            "<iframe src=d" + std::to_string(i + 1) + ".html></iframe>";
     }
-    site.documents["http://a.example/fan.html"] = fan;
+    PageCollector(site.fetch()).collect("<iframe src=d0.html></iframe>", Url("http://a.example/"));
+    EXPECT_EQ(site.requested.size(), static_cast<std::size_t>(PageCollector::kMaxFrameDepth));
+
+    site.requested.clear();
+    std::string fan;
+    for (int i = 0; i < 100; ++i) {
+        fan += "<iframe src=f" + std::to_string(i) + ".html></iframe>";
+    }
     PageCollector(site.fetch()).collect(fan, Url("http://a.example/fan.html"));
     EXPECT_EQ(site.requested.size(), static_cast<std::size_t>(PageCollector::kMaxFrames));
 }
