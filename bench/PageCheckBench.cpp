@@ -265,7 +265,9 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMicrosecond);
         }
     }
-    benchmark::RegisterBenchmark("Throughput", throughput)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Throughput", throughput)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
     benchmark::Initialize(&argc, argv);
     bench::TimeTable table;
     benchmark::RunSpecifiedBenchmarks(&table);
