@@ -3,47 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <array>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <sstream>
-#include <thread>
 
-#include "browser/HeadlessOwner.h"
-#include "prefs/ModuleDirectory.h"
-#include "prefs/P3PPreferences.h"
-#include "retrieval/PageCheck.h"
-#include "retrieval/PolicyCache.h"
-#include "util/Error.h"
+#include "cli/HeadlessCheck.h"
+#include "retrieval/P3PMatchInfo.h"
 
 namespace perchlight::cli {
 namespace {
-
-int exitStatus(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return kExitPageMatched;
-        case kVerdictUnmatched:
-            return kExitPageUnmatched;
-        case kVerdictPartlyMatched:
-            return kExitPagePartlyMatched;
-        default:
-            return kExitPageUnknown;
-    }
-}
-
-bool readFileInto(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    bytes = content.str();
-    return true;
-}
 
 struct ItemReport {
     std::string url;
@@ -90,14 +56,6 @@ void printJson(std::ostream& out, const std::string& page, int verdict, const Ma
     out << report.dump(2) << "\n";
 }
 
-// The rule set file of a privacy level named on the command line.
-std::string levelRuleSetPath(const std::string& level) {
-    constexpr std::array<const char*, 5> kNames = {"low", "medium", "high", "custom", "imported"};
-    const auto found = std::find(kNames.begin(), kNames.end(), level);
-    const auto number = static_cast<std::int32_t>(found - kNames.begin()) + kLevelLow;
-    return moduleDirectory() + P3PPreferences::ruleSetFileName(number);
-}
-
 }  // namespace
 
 const char* verdictWord(int verdict) {
@@ -136,49 +94,23 @@ bool CheckCommand::selected() const {
 
 int CheckCommand::run(std::ostream& out, std::ostream& err) const {
     Url page;
-    try {
-        page = Url(url_);
-    } catch (const Error& error) {
-        err << "perchlight: " << error.message() << ": " << url_ << "\n";
+    if (!parsePageUrl(url_, page, err)) {
         return kExitPageUnknown;
     }
-    if (page.protocol() != "http" && page.protocol() != "https") {
-        err << "perchlight: only http and https pages are checked\n";
+    const std::string rules = ruleSetForCheck(level_, ruleSetPath_, err);
+    if (rules.empty()) {
         return kExitPageUnknown;
     }
-    const std::string rules = ruleSetPath_.empty() ? levelRuleSetPath(level_) : ruleSetPath_;
-    std::error_code missing;
-    if (!std::filesystem::is_regular_file(rules, missing)) {
-        err << "perchlight: no rule set at " << rules
-            << (level_ == "custom"     ? "; write one with `perchlight custom`"
-                : level_ == "imported" ? "; import one with `perchlight import FILE`"
-                                       : "")
-            << "\n";
-        return kExitPageUnknown;
-    }
-    PolicyCache& cache = PolicyCache::instance();
-    cache.setRuleSetReader([rules](std::string& bytes) { return readFileInto(rules, bytes); });
     P3PMatchInfo info;
-    HeadlessOwner owner(info);
-    try {
-        cache.loadCacheIndex();
-        if (!owner.loadPage(page, post_)) {
-            err << "perchlight: the page yielded no document; checking its policy only\n";
-        }
-        std::thread check(runCheckThread, std::ref(owner), page, post_ ? "posted" : "");
-        check.join();
-        cache.writeCacheIndex();
-    } catch (const Error& error) {
-        err << "perchlight: " << error.message() << "\n";
-    }
+    const int verdict = checkPageHeadless(page, post_, rules, info, err);
     const MatchResult main = info.mainResult();
     const std::vector<ItemReport> items = itemReports(info);
     if (json_) {
-        printJson(out, url_, owner.verdict(), main, items);
+        printJson(out, url_, verdict, main, items);
     } else {
-        printText(out, owner.verdict(), main, items);
+        printText(out, verdict, main, items);
     }
-    return exitStatus(owner.verdict());
+    return exitStatusForVerdict(verdict);
 }
 
 }  // namespace perchlight::cli

@@ -13,6 +13,7 @@
 #include "browser/HeadlessOwner.h"
 #include "cli/CheckCommand.h"
 #include "cli/DemoSites.h"
+#include "cli/HeadlessCheck.h"
 #include "prefs/ModuleDirectory.h"
 #include "prefs/P3PPreferences.h"
 #include "retrieval/PageCheck.h"
@@ -69,14 +70,6 @@ void copyInstalledFile(const std::string& from, const std::string& to, const std
     if (error) {
         PERCHLIGHT_RAISE("Cannot copy the installed data file " + from + name, "DemoCommand");
     }
-}
-
-bool readFileInto(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    bytes = content.str();
-    return static_cast<bool>(in);
 }
 
 struct Row {
