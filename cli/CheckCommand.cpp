@@ -94,11 +94,8 @@ bool CheckCommand::selected() const {
 
 int CheckCommand::run(std::ostream& out, std::ostream& err) const {
     Url page;
-    if (!parsePageUrl(url_, page, err)) {
-        return kExitPageUnknown;
-    }
-    const std::string rules = ruleSetForCheck(level_, ruleSetPath_, err);
-    if (rules.empty()) {
+    std::string rules;
+    if (!resolvePageCheck(url_, level_, ruleSetPath_, page, rules, err)) {
         return kExitPageUnknown;
     }
     P3PMatchInfo info;

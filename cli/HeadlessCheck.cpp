@@ -27,33 +27,8 @@ std::string levelRuleSetPath(const std::string& level) {
     return moduleDirectory() + P3PPreferences::ruleSetFileName(number);
 }
 
-}  // namespace
-
-bool readFileInto(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    bytes = content.str();
-    return true;
-}
-
-int exitStatusForVerdict(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return kExitPageMatched;
-        case kVerdictUnmatched:
-            return kExitPageUnmatched;
-        case kVerdictPartlyMatched:
-            return kExitPagePartlyMatched;
-        default:
-            return kExitPageUnknown;
-    }
-}
-
-std::string ruleSetForCheck(const std::string& level, const std::string& ruleSetPath,
+// The rule set file to use, or empty with the reason printed when it is missing.
+std::string existingRuleSet(const std::string& level, const std::string& ruleSetPath,
                             std::ostream& err) {
     const std::string rules = ruleSetPath.empty() ? levelRuleSetPath(level) : ruleSetPath;
     std::error_code missing;
@@ -80,6 +55,42 @@ bool parsePageUrl(const std::string& text, Url& page, std::ostream& err) {
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool readFileInto(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    bytes = content.str();
+    return true;
+}
+
+int exitStatusForVerdict(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return kExitPageMatched;
+        case kVerdictUnmatched:
+            return kExitPageUnmatched;
+        case kVerdictPartlyMatched:
+            return kExitPagePartlyMatched;
+        default:
+            return kExitPageUnknown;
+    }
+}
+
+bool resolvePageCheck(const std::string& url, const std::string& level,
+                      const std::string& ruleSetPath, Url& page, std::string& ruleSet,
+                      std::ostream& err) {
+    if (!parsePageUrl(url, page, err)) {
+        return false;
+    }
+    ruleSet = existingRuleSet(level, ruleSetPath, err);
+    return !ruleSet.empty();
 }
 
 int checkPageHeadless(const Url& page, bool posted, const std::string& ruleSet, P3PMatchInfo& info,

@@ -16,14 +16,12 @@ bool readFileInto(const std::string& path, std::string& bytes);
 // The exit status of a command that reports a page verdict.
 int exitStatusForVerdict(int verdict);
 
-// The rule set file a page check uses: the given file, else the file of the named privacy level.
-// Empty, with the reason printed, when there is none.
-std::string ruleSetForCheck(const std::string& level, const std::string& ruleSetPath,
-                            std::ostream& err);
-
-// Parses a page URL given on the command line; false, with the reason printed, for anything but
-// an http or https URL.
-bool parsePageUrl(const std::string& text, Url& page, std::ostream& err);
+// The page and the rule set file of a page check named on the command line: the given rule set
+// file, else the file of the named privacy level. False, with the reason printed, for a page URL
+// that is not http or https, or a rule set file that is missing.
+bool resolvePageCheck(const std::string& url, const std::string& level,
+                      const std::string& ruleSetPath, Url& page, std::string& ruleSet,
+                      std::ostream& err);
 
 // Checks a page as the agent does in the browser, through the process's policy cache, on a check
 // thread of its own; the match result is left in info. Returns the page verdict.

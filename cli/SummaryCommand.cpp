@@ -28,11 +28,8 @@ bool SummaryCommand::selected() const {
 
 int SummaryCommand::run(std::ostream& out, std::ostream& err) const {
     Url page;
-    if (!parsePageUrl(url_, page, err)) {
-        return kExitPageUnknown;
-    }
-    const std::string rules = ruleSetForCheck(level_, ruleSetPath_, err);
-    if (rules.empty()) {
+    std::string rules;
+    if (!resolvePageCheck(url_, level_, ruleSetPath_, page, rules, err)) {
         return kExitPageUnknown;
     }
     P3PMatchInfo info;
