@@ -19,6 +19,7 @@
 #include "retrieval/ReferenceStore.h"
 #include "retrieval/RetrievalLock.h"
 #include "util/Error.h"
+#include "util/FileLock.h"
 #include "util/FileReplacement.h"
 
 namespace perchlight {
@@ -27,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kIndexName = "cacheindex.xml";
+constexpr const char* kIndexLockName = "cacheindex.xml.lock";
 constexpr const char* kCannotWrite =
     "Could not open file for writing, File could be locked by other program";
 
@@ -382,9 +384,18 @@ void PolicyCache::loadCacheIndex() {
 }
 
 void PolicyCache::writeCacheIndex() {
+    std::error_code error;
+    fs::create_directories(directory_, error);
+    // Held across the merge and the write: the entries of a process saving in between would
+    // be written over. Taken before the retrieval lock, so no thread waits for it under that.
+    std::optional<FileLock> indexLock;
+    try {
+        indexLock.emplace(filePath(kIndexLockName));
+    } catch (const Error&) {
+        PERCHLIGHT_RAISE(kCannotWrite, "XmlFile");
+    }
     loadCacheIndex();
     MonitorLock guard(retrievalLock());
-    std::error_code error;
     fs::create_directories(directory_, error);
     // A temporary file of this process's own: two processes saving at once never share one.
     FileReplacement replacement(filePath(kIndexName));

@@ -59,7 +59,9 @@ class PolicyCache : public DocumentSource {
     std::string cachedFilePath(const std::string& url) const;
 
     void loadCacheIndex();
-    // Merges the index on disk, then replaces it atomically with the map.
+    // Merges the index on disk, then replaces it atomically with the map, holding the lock file
+    // "cacheindex.xml.lock" throughout so that processes saving at once keep each other's entries.
+    // Raises "Could not open file for writing, ..." also when the lock is not had in time.
     void writeCacheIndex();
     // Forgets everything, deletes the directory and tells the clear listener.
     void clearCache();

@@ -230,8 +230,8 @@ TEST_F(PolicyCacheTest, Index_TwoProcessesCachingTheSameUrlsKeepTheirOwnFiles) {
         EXPECT_EQ(reader.readCachedDocument(url(i)), text("parent", i)) << i;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "cache"), fs::directory_iterator()),
-              kUrls + 3)
-        << "the child's files of shared URLs are deleted, the index stays";
+              kUrls + 4)
+        << "the child's files of shared URLs are deleted, the index and its lock file stay";
 }
 
 TEST_F(PolicyCacheTest, Bounds_OversizedFilesAndUrlsReadAsMissing) {
