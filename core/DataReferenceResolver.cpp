@@ -17,12 +17,6 @@ void raiseWrapped(const std::string& cause, const std::string& reference) {
     PERCHLIGHT_RAISE(cause + "Exception while processing data ref item :" + reference, kUnit);
 }
 
-void setShortDescription(XmlNode& data, const XmlNode& definition) {
-    if (const std::string* description = definition.attribute("SHORT-DESCRIPTION")) {
-        data.attributes["SHORT-DESCRIPTION"] = *description;
-    }
-}
-
 }  // namespace
 
 DataReferenceResolver::DataReferenceResolver(BaseDataSchema& baseSchema, DocumentSource* documents)
@@ -153,7 +147,7 @@ bool DataReferenceResolver::expandReference(const std::string& prefix, const std
     const XmlNode& first = *found.front();
     if (first.hasChild("CATEGORIES")) {
         data.removeChildrenNamed("CATEGORIES");
-        data.attributes["REF"] = prefix + *first.attribute("NAME");
+        setReference(data, prefix + *first.attribute("NAME"));
         setShortDescription(data, first);
     }
     shareChildren(data, first);
@@ -163,7 +157,7 @@ bool DataReferenceResolver::expandReference(const std::string& prefix, const std
         }
         const XmlNodePtr added = XmlNode::create(group);
         added->name = "DATA";
-        added->attributes["REF"] = prefix + *found[i]->attribute("NAME");
+        setReference(*added, prefix + *found[i]->attribute("NAME"));
         setShortDescription(*added, *found[i]);
         shareChildren(*added, *found[i]);
         collection_.push_back(added);
@@ -177,6 +171,25 @@ void DataReferenceResolver::shareChildren(XmlNode& data, const XmlNode& definiti
         PERCHLIGHT_RAISE(kLimitsExceeded + reference_, kUnit);
     }
     data.appendChildrenOf(definition);
+}
+
+void DataReferenceResolver::setShortDescription(XmlNode& data, const XmlNode& definition) {
+    if (const std::string* description = definition.attribute("SHORT-DESCRIPTION")) {
+        chargeCopy(description->size());
+        data.attributes["SHORT-DESCRIPTION"] = *description;
+    }
+}
+
+void DataReferenceResolver::setReference(XmlNode& data, std::string reference) {
+    chargeCopy(reference.size());
+    data.attributes["REF"] = std::move(reference);
+}
+
+void DataReferenceResolver::chargeCopy(std::size_t bytes) {
+    copiedBytes_ += bytes;
+    if (copiedBytes_ > kMaxCopiedBytes) {
+        PERCHLIGHT_RAISE(kLimitsExceeded + reference_, kUnit);
+    }
 }
 
 }  // namespace perchlight

@@ -24,6 +24,8 @@ class DataReferenceResolver {
     // that would add more DATA elements, or share more schema children into the policy, fails.
     static constexpr std::size_t kMaxAddedDataElements = 10'000;
     static constexpr std::size_t kMaxSharedChildren = 1'000'000;
+    // Bytes of descriptions and references written into the policy's DATA elements.
+    static constexpr std::size_t kMaxCopiedBytes = 16 * 1024 * 1024;
 
     // documents may be null: then no other document can be fetched.
     DataReferenceResolver(BaseDataSchema& baseSchema, DocumentSource* documents);
@@ -49,6 +51,10 @@ class DataReferenceResolver {
     bool expandReference(const std::string& prefix, const std::string& name,
                          const DataSchema& schema, XmlNode& data, const XmlNodePtr& group);
     void shareChildren(XmlNode& data, const XmlNode& definition);
+    void setShortDescription(XmlNode& data, const XmlNode& definition);
+    void setReference(XmlNode& data, std::string reference);
+    // Counts bytes about to be written into the policy against kMaxCopiedBytes.
+    void chargeCopy(std::size_t bytes);
 
     BaseDataSchema& baseSchema_;
     DocumentSource* documents_;
@@ -59,6 +65,7 @@ class DataReferenceResolver {
     std::string reference_;  // the reference being resolved, as the policy wrote it
     std::size_t addedDataElements_ = 0;
     std::size_t sharedChildren_ = 0;
+    std::size_t copiedBytes_ = 0;
     DataSchema::MatchBudget budget_;
 };
 

@@ -12,12 +12,21 @@ bool hasWildcard(std::string_view name) {
     return name.find_first_of("*?") != std::string_view::npos;
 }
 
-std::size_t countNodes(const XmlNode& node) {
-    std::size_t count = 1;
-    for (const XmlNodePtr& child : node.children()) {
-        count += countNodes(*child);
+// The nodes of a tree, and the bytes of their names, texts and attributes.
+struct TreeSize {
+    std::size_t nodes = 0;
+    std::size_t bytes = 0;
+};
+
+void addTreeSize(const XmlNode& node, TreeSize& size) {
+    ++size.nodes;
+    size.bytes += node.name.size() + node.text.size();
+    for (const auto& [key, value] : node.attributes) {
+        size.bytes += key.size() + value.size();
     }
-    return count;
+    for (const XmlNodePtr& child : node.children()) {
+        addTreeSize(*child, size);
+    }
 }
 
 std::size_t commonPrefixLength(std::string_view a, std::string_view b) {
@@ -121,16 +130,18 @@ class Preparation {
     bool addField(const std::string& name, const std::string& structure,
                   const std::pair<const std::string, XmlNodePtr>& entry,
                   std::vector<XmlNodePtr>& made) {
-        const std::size_t nodes = countNodes(*entry.second);
+        std::string fieldName =
+            name + entry.first.substr(commonPrefixLength(entry.first, structure));
+        addTreeSize(*entry.second, cloned_);
+        cloned_.bytes += fieldName.size();
         if (definitionCount_ + made.size() >= DataSchema::kMaxDefinitions ||
-            clonedNodes_ + nodes > DataSchema::kMaxClonedNodes) {
+            cloned_.nodes > DataSchema::kMaxClonedNodes ||
+            cloned_.bytes > DataSchema::kMaxClonedBytes) {
             return false;
         }
-        clonedNodes_ += nodes;
         XmlNodePtr field = entry.second->cloneTree(nullptr);
         field->name = "DATA-DEF";
-        field->attributes["NAME"] =
-            name + entry.first.substr(commonPrefixLength(entry.first, structure));
+        field->attributes["NAME"] = std::move(fieldName);
         made.push_back(std::move(field));
         return true;
     }
@@ -139,7 +150,7 @@ class Preparation {
     const std::vector<XmlNodePtr> original_;
     std::vector<std::pair<XmlNodePtr, std::string>> removedStructRefs_;
     std::size_t definitionCount_ = 0;
-    std::size_t clonedNodes_ = 0;
+    TreeSize cloned_;
     DataSchema::MatchBudget budget_;
 };
 

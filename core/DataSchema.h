@@ -19,12 +19,14 @@ namespace perchlight {
 class DataSchema {
   public:
     // Structures that refer to each other in a cycle would make definitions without end, and
-    // structures used many times over multiply: preparation gives up beyond these bounds and the
-    // schema counts as one that cannot be prepared. The base schema needs 4 passes and ends with
-    // about 300 definitions and 900 nodes.
+    // structures used many times over multiply (long names and descriptions with them):
+    // preparation gives up beyond these bounds and the schema counts as one that cannot be
+    // prepared. The base schema needs 4 passes and ends with about 300 definitions and 900 nodes.
     static constexpr int kMaxPasses = 64;
     static constexpr std::size_t kMaxDefinitions = 100'000;
     static constexpr std::size_t kMaxClonedNodes = 1'000'000;
+    // Bytes of names, texts and attributes copied from structures, names made included.
+    static constexpr std::size_t kMaxClonedBytes = 16 * 1024 * 1024;
     // Site-chosen names may hold "*" and "?"; the matching they cost (pattern bytes times text
     // bytes) within one preparation or one resolution is bounded by this.
     static constexpr std::uint64_t kMaxMatchWork = 100'000'000;

@@ -15,6 +15,8 @@
 #include "prefs/CookiePreferences.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
+#include "summary/SummaryPage.h"
+#include "summary/TemplateEngine.h"
 #include "util/Error.h"
 
 #ifndef PERCHLIGHT_DATA_DIR
@@ -76,13 +78,20 @@ BaseDataSchema& shippedSchema() {
     return schema;
 }
 
-void evaluate(const std::string& ruleSet, const std::string& policy) {
-    MatchResult result;
+// True when the policy came to a verdict.
+bool evaluate(const std::string& ruleSet, const std::string& policy, MatchResult& result) {
     try {
         P3PEvaluator(nullptr, shippedSchema())
             .evaluatePolicy(ruleSet, policy, Url("http://www.example.com/w3c/p3p.xml"), "", result);
     } catch (const Error&) {
+        return false;
     }
+    return result.state == kStateNoConflict || result.state == kStateConflict;
+}
+
+void evaluate(const std::string& ruleSet, const std::string& policy) {
+    MatchResult result;
+    evaluate(ruleSet, policy, result);
 }
 
 }  // namespace
@@ -173,6 +182,32 @@ void fuzzWildcardMatch(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+void fuzzTemplateEngine(const std::uint8_t* data, std::size_t size) {
+    static const std::string ruleSet = readData("appel-high.xml");
+    static const std::string fallbackPolicy = readData("examples/marketing.xml");
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t split = input.find('\0');
+    const std::string_view text = input.substr(0, split);
+    const std::string policy(split == input.npos ? "" : input.substr(split + 1));
+    MatchResult result;
+    if (policy.empty() || !evaluate(ruleSet, policy, result)) {
+        result = MatchResult();
+        evaluate(ruleSet, fallbackPolicy, result);
+    }
+    const SummaryPage page("http://www.example.com/module/");
+    const std::string filled = fill(text, [&](std::string_view key, std::string_view format) {
+        return page.pageKeys(key, format, result);
+    });
+    linkOptOuts(filled, escapeHtml(result.optOutUri));
+    int number = 0;
+    for (const StatementRecord& statement : result.summary.statements) {
+        fill(text, [&](std::string_view key, std::string_view format) {
+            return page.statementKeys(key, format, statement, ++number);
+        });
+    }
+    page.tooltipText(result);
+}
+
 const std::vector<Target>& targets() {
     static const std::vector<Target> all = {
         {"xml_parse", fuzzXmlParse},
@@ -183,6 +218,7 @@ const std::vector<Target>& targets() {
         {"cookie_preferences", fuzzCookiePreferences},
         {"cookie_history", fuzzCookieHistory},
         {"wildcard_match", fuzzWildcardMatch},
+        {"template_engine", fuzzTemplateEngine},
     };
     return all;
 }

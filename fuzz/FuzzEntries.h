@@ -38,5 +38,9 @@ void fuzzCookiePreferences(const std::uint8_t* data, std::size_t size);
 void fuzzCookieHistory(const std::uint8_t* data, std::size_t size);
 // Pattern and text separated by the first NUL byte.
 void fuzzWildcardMatch(const std::uint8_t* data, std::size_t size);
+// A summary template and a policy separated by the first NUL byte: the policy (the bundled
+// marketing example when it is empty or cannot be evaluated) is evaluated against the installed
+// high rule set, and the template is filled with that result as page, statements and tooltip.
+void fuzzTemplateEngine(const std::uint8_t* data, std::size_t size);
 
 }  // namespace perchlight::fuzz

@@ -79,6 +79,7 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
     TextBuffer bodyBuffer(HttpClient::kMaxBodyBytes);
     TextBuffer headerBuffer(HttpClient::kMaxHeaderBytes);
     long status = 0;
+    CURLcode outcome = CURLE_FAILED_INIT;
     if (CurlHandle handle = newTransfer(context->url, headerBuffer)) {
         CURL* h = handle.get();
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
@@ -87,14 +88,17 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortWhenCancelled);
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context->cancelled);
-        curl_easy_perform(h);
+        outcome = curl_easy_perform(h);
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     }
     Monitor* checkMonitor = nullptr;
     {
         MonitorLock guard(context->lock);
         context->headers = std::move(headerBuffer.data);
-        if (!bodyBuffer.overflowed && !bodyBuffer.data.empty() && isSuccess(status)) {
+        // A transfer cut short (closed early, a broken chunked body, a time-out) holds part of a
+        // document at best, which must not pass for the whole of it.
+        if (outcome == CURLE_OK && !bodyBuffer.overflowed && !bodyBuffer.data.empty() &&
+            isSuccess(status)) {
             context->body = std::move(bodyBuffer.data);
         }
         context->delivered = true;

@@ -39,9 +39,9 @@ class HttpClient {
     // Downloads the URL. On a registered check thread it waits on the check's monitor and raises
     // "STOP" when the check is cancelled or the check wait runs out; the body is then discarded
     // and the transfer aborts on its own. None for an empty URL, for headersOnly (after a header
-    // probe), for an empty body, for a body past the limit and for a final status outside
-    // 200-299 (an error page is no document); the header text arrives in every case but the
-    // first.
+    // probe), for an empty body, for a body past the limit, for a transfer that did not complete
+    // (closed early, a malformed chunked body) and for a final status outside 200-299 (an error
+    // page is no document); the header text arrives in every case but the first.
     static std::optional<std::string> fetchDocument(const std::string& url, std::string& headers,
                                                     bool headersOnly = false);
 

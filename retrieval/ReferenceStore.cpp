@@ -184,10 +184,11 @@ std::optional<PolicyRef> readPolicyRef(const XmlNode& element, const Url& file,
 }
 
 bool coversCookie(const CookiePattern& pattern, bool nameIsPattern, const std::string& name,
-                  const std::string& value, const std::string& upperDomain) {
+                  const std::string& value, const std::string& upperDomain,
+                  std::uint64_t& allowance) {
     const bool nameMatches =
-        nameIsPattern ? wildcardMatch(pattern.name, name) : pattern.name == name;
-    return nameMatches && wildcardMatch(pattern.domain, upperDomain) &&
+        nameIsPattern ? wildcardMatch(pattern.name, name, allowance) : pattern.name == name;
+    return nameMatches && wildcardMatch(pattern.domain, upperDomain, allowance) &&
            (pattern.value.empty() || pattern.value == value);
 }
 
@@ -366,8 +367,9 @@ Url ReferenceStore::lookupPolicy(const Url& page, const std::string& method) con
     if (site == sites_.end()) {
         return Url();
     }
-    const auto matches = [&text](const std::string& pattern) {
-        return wildcardMatch(pattern, text);
+    std::uint64_t allowance = kMaxMatchSteps;
+    const auto matches = [&](const std::string& pattern) {
+        return wildcardMatch(pattern, text, allowance);
     };
     for (const auto& [fileUrl, file] : site->second) {
         for (const PolicyRef& ref : file.references) {
@@ -380,6 +382,9 @@ Url ReferenceStore::lookupPolicy(const Url& page, const std::string& method) con
             }
             if (std::any_of(ref.includes.begin(), ref.includes.end(), matches)) {
                 return ref.policyUrl;
+            }
+            if (allowance == 0) {
+                return Url();
             }
         }
     }
@@ -397,6 +402,7 @@ Url ReferenceStore::lookupCookiePolicy(const std::string& name, const std::strin
     // domain upper-cased, so a cookie excluded in one case is excluded in every case.
     const std::string upperDomain = upperCaseAscii(domain);
     const std::string sitePattern = "*." + domain;
+    std::uint64_t allowance = kMaxMatchSteps;
     for (const auto& [root, files] : sites_) {
         if (!wildcardMatch(sitePattern, hostOf(root))) {
             continue;
@@ -404,16 +410,19 @@ Url ReferenceStore::lookupCookiePolicy(const std::string& name, const std::strin
         for (const auto& [fileUrl, file] : files) {
             for (const PolicyRef& ref : file.references) {
                 const auto excludes = [&](const CookiePattern& pattern) {
-                    return coversCookie(pattern, false, name, value, upperDomain);
+                    return coversCookie(pattern, false, name, value, upperDomain, allowance);
                 };
                 const auto includes = [&](const CookiePattern& pattern) {
-                    return coversCookie(pattern, true, name, value, upperDomain);
+                    return coversCookie(pattern, true, name, value, upperDomain, allowance);
                 };
                 if (std::any_of(ref.cookieExcludes.begin(), ref.cookieExcludes.end(), excludes)) {
                     continue;
                 }
                 if (std::any_of(ref.cookieIncludes.begin(), ref.cookieIncludes.end(), includes)) {
                     return ref.policyUrl;
+                }
+                if (allowance == 0) {
+                    return Url();
                 }
             }
         }

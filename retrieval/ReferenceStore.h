@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -34,6 +35,9 @@ class ReferenceStore {
     static constexpr std::size_t kMaxPatternLength = 2048;
     // HINTs read from one reference file; later ones are passed over.
     static constexpr std::size_t kMaxHintsPerFile = 32;
+    // Byte comparisons that matching the patterns of one lookup may cost (a pattern with a long
+    // tail after a "*" costs about its length times the URL's); past it the lookup finds nothing.
+    static constexpr std::uint64_t kMaxMatchSteps = 100'000'000;
 
     // The process-wide store, which the page check and the policy cache share.
     static ReferenceStore& instance();
