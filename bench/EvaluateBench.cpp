@@ -12,6 +12,7 @@
 #include "BenchSupport.h"
 #include "core/BaseDataSchema.h"
 #include "core/P3PEvaluator.h"
+#include "util/HeapRetention.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ void printRatios(const perchlight::bench::TimeTable& table, const std::vector<st
 }  // namespace
 
 int main(int argc, char** argv) {
+    perchlight::retainFreedHeap();  // as the headless tool does
     const fs::path data = PERCHLIGHT_DATA_DIR;
     // The base data schema is loaded once per process, as in the agent: outside the measurement.
     BaseDataSchema base((data / BaseDataSchema::kFileName).string());

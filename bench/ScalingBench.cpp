@@ -13,6 +13,7 @@
 #include "core/BaseDataSchema.h"
 #include "core/P3PEvaluator.h"
 #include "core/WildcardMatch.h"
+#include "util/HeapRetention.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ void printSeries(const TimeTable& table, const char* title, const std::string& p
 }  // namespace
 
 int main(int argc, char** argv) {
+    perchlight::retainFreedHeap();  // as the headless tool does
     const fs::path data = PERCHLIGHT_DATA_DIR;
     BaseDataSchema base((data / BaseDataSchema::kFileName).string());
     base.load();

@@ -10,8 +10,10 @@
 #include "cli/PreferencesCommand.h"
 #include "cli/RegisterCommand.h"
 #include "cli/SummaryCommand.h"
+#include "util/HeapRetention.h"
 
 int main(int argc, char** argv) {
+    perchlight::retainFreedHeap();
     CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
                  "perchlight");
     app.require_subcommand(1);
