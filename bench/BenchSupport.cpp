@@ -56,8 +56,15 @@ void TimeTable::ReportRuns(const std::vector<Run>& runs) {
         if (run.run_type != Run::RT_Iteration || run.iterations == 0) {
             continue;
         }
+        // Of repeated runs the fastest is kept: on a shared machine the others measure the
+        // neighbours as well.
         const std::string name = run.benchmark_name();
-        seconds_[name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+        const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+        const auto known = seconds_.find(name);
+        if (known != seconds_.end() && known->second <= seconds) {
+            continue;
+        }
+        seconds_[name] = seconds;
         for (const auto& [counterName, value] : run.counters) {
             counters_[name][counterName] = value.value;
         }

@@ -25,7 +25,7 @@ class TimeTable : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override;
 
-    // Seconds per iteration, or 0 when the benchmark did not run.
+    // Seconds per iteration of the fastest repetition, or 0 when the benchmark did not run.
     double seconds(const std::string& name) const;
     // The user counter of a run, or 0.
     double counter(const std::string& name, const std::string& counterName) const;
