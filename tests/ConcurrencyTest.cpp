@@ -71,17 +71,6 @@ void awaitOrAbort(const std::atomic<int>& finished, int count) {
     }
 }
 
-bool transfersEnd() {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (HttpClient::activeTransfers() != 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 // Eight windows, each with its own check state and owner, sharing one cache and reference store
 // as the windows of one browser process do.
 class ConcurrencyTest : public ::testing::Test {
@@ -193,7 +182,7 @@ TEST_F(ConcurrencyTest, Checks_ClearedAndCancelledAtRandomKeepTheirVerdicts) {
             EXPECT_EQ(outcome.verdict, kSites[outcome.site].verdict) << kSites[outcome.site].page;
         }
     }
-    EXPECT_TRUE(transfersEnd()) << "an abandoned transfer still runs";
+    EXPECT_TRUE(test::transfersEnd()) << "an abandoned transfer still runs";
 }
 
 // Each round is a short-lived process of its own: it adds one entry to the cache index and one

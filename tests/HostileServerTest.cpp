@@ -63,18 +63,6 @@ std::string hex(std::size_t number) {
     return digits;
 }
 
-// Waits until every transfer thread, abandoned ones included, has ended; false past the bound.
-bool transfersEnd() {
-    const auto deadline = steady_clock::now() + kBound;
-    while (HttpClient::activeTransfers() != 0) {
-        if (steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 // A web site that misbehaves in every way it can on one loopback server, and a cache over it that
 // downloads with the real HTTP client.
 class HostileServerTest : public ::testing::Test {
@@ -214,7 +202,7 @@ TEST_F(HostileServerTest, Download_SlowDripEndsAtTheCheckWaitAndItsTransferEnds)
     EXPECT_TRUE(stopped);
     EXPECT_EQ(result.state, kStateNotEvaluated);
     EXPECT_TRUE(cache_.list().empty()) << "a given-up download is not remembered";
-    EXPECT_TRUE(transfersEnd()) << "the abandoned transfer still runs";
+    EXPECT_TRUE(test::transfersEnd(kBound)) << "the abandoned transfer still runs";
 }
 
 // Patterns built to make matching slow, in a file loaded from the site, looked up for a long URL:

@@ -17,19 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits until every transfer thread, abandoned ones included, has ended; false only after a
-// deadline that no healthy transfer reaches.
-bool transfersEnd() {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (HttpClient::activeTransfers() != 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 void expectStop(const std::string& url) {
     std::string headers;
     try {
@@ -157,7 +144,7 @@ TEST_F(HttpClientTest, Download_OnACancelledCheckRaisesStop) {
     CheckRegistry::unregisterCurrentThread();
     done = true;
     canceller.join();
-    EXPECT_TRUE(transfersEnd()) << "the abandoned transfer still runs";
+    EXPECT_TRUE(test::transfersEnd()) << "the abandoned transfer still runs";
 }
 
 // The server stays stalled: the abandoned transfer must abort on its own and free what it holds.
@@ -167,7 +154,7 @@ TEST_F(HttpClientTest, Download_RaisesStopWhenTheCheckWaitRunsOut) {
     CheckRegistry::registerCurrentThread(checkMonitor);
     expectStop(loopback_.url("/stalled"));
     CheckRegistry::unregisterCurrentThread();
-    EXPECT_TRUE(transfersEnd()) << "the abandoned transfer still runs";
+    EXPECT_TRUE(test::transfersEnd()) << "the abandoned transfer still runs";
 }
 
 TEST_F(HttpClientTest, Download_OnACheckThreadReturnsWhatArrives) {

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "retrieval/HttpClient.h"
+
 namespace perchlight::test {
 
 LoopbackServer::~LoopbackServer() {
@@ -24,6 +26,17 @@ void LoopbackServer::start() {
 
 std::string LoopbackServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+bool transfersEnd(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (HttpClient::activeTransfers() != 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 }  // namespace perchlight::test

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -26,5 +27,9 @@ class LoopbackServer {
     std::thread thread_;
     int port_ = 0;
 };
+
+// Waits until every transfer thread of the HTTP client, abandoned ones included, has ended; false
+// only after a bound that no healthy transfer reaches.
+bool transfersEnd(std::chrono::milliseconds bound = std::chrono::seconds(20));
 
 }  // namespace perchlight::test
