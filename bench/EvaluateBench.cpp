@@ -12,6 +12,7 @@
 #include "BenchSupport.h"
 #include "core/BaseDataSchema.h"
 #include "core/P3PEvaluator.h"
+#include "summary/PolicySummary.h"
 #include "util/HeapRetention.h"
 
 namespace {
@@ -32,7 +33,7 @@ void parseOnly(const std::string& bytes) {
 void evaluate(benchmark::State& state, BaseDataSchema* base, const std::string& ruleSet,
               const std::string& policy) {
     const Url url("http://www.example.com/w3c/policy.xml");
-    const P3PEvaluator evaluator(nullptr, *base);
+    const P3PEvaluator evaluator(nullptr, *base, perchlight::buildSummary);
     for (auto _ : state) {
         MatchResult result;
         benchmark::DoNotOptimize(evaluator.evaluatePolicy(ruleSet, policy, url, "", result));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "browser/AgentServices.h"
 #include "browser/HeadlessOwner.h"
 #include "retrieval/P3PMatchInfo.h"
 #include "retrieval/PageCheck.h"
@@ -105,24 +106,21 @@ class LoopbackSites {
     std::atomic<long> requests_{0};
 };
 
-// A module directory of its own with the installed files, and the cache and store of the checks.
+// The agent's services over a module directory of its own with the installed files, evaluating
+// at the Medium level, and the check state of one window.
 struct CheckSetup {
     explicit CheckSetup(const fs::path& home)
-        : cache((home / "bench-cache").string()), store(&cache), info(store, cache) {
-        const std::string rules = (home / "appel-medium.xml").string();
-        cache.setRuleSetReader([rules](std::string& bytes) {
-            bytes = bench::readFile(rules);
-            return !bytes.empty();
-        });
+        : services(home.string()),
+          cache(services.cache()),
+          info(services.referenceStore(), services.cache()) {
+        services.setRuleSetFile((home / "appel-medium.xml").string());
     }
 
-    void forget() {
-        store.clear();
-        cache.clearCache();
-    }
+    // Clearing the cache also empties the reference store.
+    void forget() { cache.clearCache(); }
 
-    PolicyCache cache;
-    ReferenceStore store;
+    AgentServices services;
+    PolicyCache& cache;
     P3PMatchInfo info;
 };
 
@@ -193,7 +191,6 @@ fs::path makeHome() {
             fs::copy_file(entry.path(), home / entry.path().filename());
         }
     }
-    setenv("PERCHLIGHT_HOME", home.c_str(), 1);
     return home;
 }
 

@@ -13,6 +13,7 @@
 #include "core/BaseDataSchema.h"
 #include "core/P3PEvaluator.h"
 #include "core/WildcardMatch.h"
+#include "summary/PolicySummary.h"
 #include "util/HeapRetention.h"
 
 namespace {
@@ -28,7 +29,7 @@ const std::vector<int> kPatternStars = {4, 16, 64, 256};
 void evaluate(benchmark::State& state, BaseDataSchema* base, const std::string& ruleSet,
               const std::string& policy) {
     const perchlight::Url url("http://shop.example/w3c/policy.xml");
-    const perchlight::P3PEvaluator evaluator(nullptr, *base);
+    const perchlight::P3PEvaluator evaluator(nullptr, *base, perchlight::buildSummary);
     for (auto _ : state) {
         perchlight::MatchResult result;
         benchmark::DoNotOptimize(evaluator.evaluatePolicy(ruleSet, policy, url, "p", result));

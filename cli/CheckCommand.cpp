@@ -5,6 +5,8 @@
 
 #include <ostream>
 
+#include "browser/AgentServices.h"
+#include "cli/ExitStatus.h"
 #include "cli/HeadlessCheck.h"
 #include "retrieval/P3PMatchInfo.h"
 
@@ -58,33 +60,11 @@ void printJson(std::ostream& out, const std::string& page, int verdict, const Ma
 
 }  // namespace
 
-const char* verdictWord(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return "matched";
-        case kVerdictUnmatched:
-            return "unmatched";
-        case kVerdictPartlyMatched:
-            return "partly matched";
-        default:
-            return "unknown";
-    }
-}
-
-const char* stateWord(int state) {
-    return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
-}
-
 CheckCommand::CheckCommand(CLI::App& app)
     : command_(app.add_subcommand("check", "Check a web page and its embedded content")) {
     command_->add_option("URL", url_, "Absolute http or https URL of the page")->required();
     command_->add_flag("--post", post_, "The page was reached by posting a form");
-    auto* level =
-        command_
-            ->add_option("--level", level_, "Privacy level: low, medium, high, custom, imported")
-            ->check(CLI::IsMember({"low", "medium", "high", "custom", "imported"}));
-    command_->add_option("--rules", ruleSetPath_, "APPEL rule set file to use instead")
-        ->excludes(level);
+    ruleSet_.addTo(*command_);
     command_->add_flag("--json", json_, "Print the result as JSON");
 }
 
@@ -92,14 +72,13 @@ bool CheckCommand::selected() const {
     return command_->parsed();
 }
 
-int CheckCommand::run(std::ostream& out, std::ostream& err) const {
+int CheckCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
     Url page;
-    std::string rules;
-    if (!resolvePageCheck(url_, level_, ruleSetPath_, page, rules, err)) {
+    if (!parsePageUrl(url_, page, err) || !ruleSet_.apply(services, err)) {
         return kExitPageUnknown;
     }
-    P3PMatchInfo info;
-    const int verdict = checkPageHeadless(page, post_, rules, info, err);
+    P3PMatchInfo info(services.referenceStore(), services.cache());
+    const int verdict = checkPageHeadless(services, page, post_, info, err);
     const MatchResult main = info.mainResult();
     const std::vector<ItemReport> items = itemReports(info);
     if (json_) {

@@ -10,15 +10,15 @@
 #include <sstream>
 #include <thread>
 
+#include "browser/AgentServices.h"
 #include "browser/HeadlessOwner.h"
-#include "cli/CheckCommand.h"
 #include "cli/DemoSites.h"
+#include "cli/ExitStatus.h"
 #include "cli/HeadlessCheck.h"
-#include "prefs/ModuleDirectory.h"
 #include "prefs/P3PPreferences.h"
 #include "retrieval/PageCheck.h"
-#include "retrieval/PolicyCache.h"
 #include "util/Error.h"
+#include "util/ModuleDirectory.h"
 
 namespace perchlight::cli {
 namespace {
@@ -81,8 +81,8 @@ struct Row {
 };
 
 // The site's page checked as the browser would check it after loading it.
-Row checkSite(const DemoSite& site) {
-    P3PMatchInfo info;
+Row checkSite(AgentServices& services, const DemoSite& site) {
+    P3PMatchInfo info(services.referenceStore(), services.cache());
     HeadlessOwner owner(info);
     const Url page(site.baseUrl + site.page);
     owner.loadPage(page, site.post);
@@ -115,26 +115,25 @@ bool DemoCommand::selected() const {
     return command_->parsed();
 }
 
-int DemoCommand::run(std::ostream& out, std::ostream& err) const {
-    const std::string installed = moduleDirectory();
+int DemoCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
+    const std::string& installed = services.moduleDirectory();
     const std::string sitesDirectory =
         sitesDirectory_.empty() ? defaultSitesDirectory() : sitesDirectory_;
-    const std::string ruleSetFile = P3PPreferences::ruleSetFileName(kLevelMedium);
+    const std::string ruleSetFile = P3PPreferences::ruleSetFileName(PrivacyLevel::kLevelMedium);
     int differing = 0;
     try {
         const TemporaryHome home;
         copyInstalledFile(installed, home.path(), kBaseSchemaFile);
         copyInstalledFile(installed, home.path(), ruleSetFile);
-        setenv("PERCHLIGHT_HOME", home.path().c_str(), 1);
+        // The demo's own services, over the temporary directory, with the Medium rule set.
+        AgentServices demoServices(home.path());
+        demoServices.setRuleSetFile(home.path() + ruleSetFile);
         DemoSites demo(sitesDirectory);
         demo.start();
-        const std::string rules = home.path() + ruleSetFile;
-        PolicyCache::instance().setRuleSetReader(
-            [rules](std::string& bytes) { return readFileInto(rules, bytes); });
         out << "Demo sites of " << sitesDirectory << " on 127.0.0.1, privacy level Medium\n\n";
         printRow(out, {"site", "page", "expected", "verdict", "embedded items"}, "  ");
         for (const DemoSite& site : demo.sites()) {
-            const Row row = checkSite(site);
+            const Row row = checkSite(demoServices, site);
             const bool asExpected = row.actual == row.expected;
             differing += asExpected ? 0 : 1;
             printRow(out, row, asExpected ? "  " : "! ");

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "util/Error.h"
+#include "util/FileReader.h"
 
 namespace perchlight::cli {
 namespace {
@@ -20,18 +21,13 @@ constexpr std::chrono::seconds kStartTimeout(10);
 namespace fs = std::filesystem;
 
 std::string readWhole(const fs::path& path) {
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    if (error || size > DemoSites::kMaxFileSize) {
-        PERCHLIGHT_RAISE("Cannot read demo file " + path.string(), kUnit);
+    FileReader::Failure failure = FileReader::Failure::kNone;
+    std::optional<std::string> bytes = FileReader::read(path, DemoSites::kMaxFileSize, &failure);
+    if (!bytes) {
+        PERCHLIGHT_RAISE(
+            "Cannot read demo file " + path.string() + ": " + FileReader::describe(failure), kUnit);
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        PERCHLIGHT_RAISE("Cannot read demo file " + path.string(), kUnit);
-    }
-    return text.str();
+    return std::move(*bytes);
 }
 
 std::string contentTypeOf(const fs::path& path) {

@@ -10,10 +10,13 @@
 #include <ostream>
 #include <sstream>
 
+#include "browser/AgentServices.h"
+#include "cli/ExitStatus.h"
 #include "cli/SummaryOutput.h"
 #include "core/P3PEvaluator.h"
 #include "summary/PolicySummary.h"
 #include "util/Error.h"
+#include "util/FileReader.h"
 
 namespace perchlight::cli {
 namespace {
@@ -22,20 +25,12 @@ namespace {
 constexpr std::uintmax_t kMaxInputSize = 64 * 1024 * 1024;
 
 std::string readFile(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error) {
-        throw std::runtime_error("Cannot read " + path + ": " + error.message());
+    FileReader::Failure failure = FileReader::Failure::kNone;
+    std::optional<std::string> bytes = FileReader::read(path, kMaxInputSize, &failure);
+    if (!bytes) {
+        throw std::runtime_error("Cannot read " + path + ": " + FileReader::describe(failure));
     }
-    if (size > kMaxInputSize) {
-        throw std::runtime_error("Cannot read " + path + ": file too large");
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        throw std::runtime_error("Cannot read " + path);
-    }
-    return bytes;
+    return std::move(*bytes);
 }
 
 // The policy's address as the agent would name it: a file URL of its absolute path.
@@ -190,7 +185,7 @@ bool EvaluateCommand::selected() const {
     return command_->parsed();
 }
 
-int EvaluateCommand::run(std::ostream& out, std::ostream& err) const {
+int EvaluateCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
     MatchResult result;
     Url policyUrl;
     try {
@@ -205,8 +200,10 @@ int EvaluateCommand::run(std::ostream& out, std::ostream& err) const {
         const std::string ruleSet = readFile(ruleSetPath_);
         const std::string policy = readFile(policyPath_);
         policyUrl = fileUrl(policyPath_);
+        // Only the local file is read: no schema or document is fetched for it.
+        const P3PEvaluator evaluator(nullptr, services.baseSchema(), buildSummary);
         const EvaluationCode code =
-            P3PEvaluator().evaluatePolicy(ruleSet, policy, policyUrl, policyName_, result);
+            evaluator.evaluatePolicy(ruleSet, policy, policyUrl, policyName_, result);
         if (json_) {
             printJson(out, code, result, policyUrl);
         } else {

@@ -3,29 +3,24 @@
 #include <iosfwd>
 #include <string>
 
+#include "cli/Command.h"
+
 namespace CLI {
 class App;
 }
 
 namespace perchlight::cli {
 
-// Exit statuses of the command-line tool.
-inline constexpr int kExitMatched = 0;
-inline constexpr int kExitConflict = 1;
-inline constexpr int kExitNotEvaluated = 2;
-inline constexpr int kExitFailed = 2;  // a preference command could not do its work
-inline constexpr int kExitUsage = 64;
-
 // `perchlight evaluate POLICY-FILE --rules RULESET-FILE [--html FILE]`: evaluates a local policy
 // document against an APPEL rule set, prints the match result and writes its summary page.
-class EvaluateCommand {
+class EvaluateCommand : public Command {
   public:
     // Registers the subcommand and its options on the application.
     explicit EvaluateCommand(CLI::App& app);
 
-    bool selected() const;
+    bool selected() const override;
     // Runs the evaluation; returns the exit status.
-    int run(std::ostream& out, std::ostream& err) const;
+    int run(AgentServices& services, std::ostream& out, std::ostream& err) const override;
 
   private:
     CLI::App* command_;

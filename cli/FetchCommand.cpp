@@ -4,7 +4,8 @@
 
 #include <ostream>
 
-#include "cli/EvaluateCommand.h"
+#include "browser/AgentServices.h"
+#include "cli/ExitStatus.h"
 #include "retrieval/PolicyCache.h"
 #include "util/Error.h"
 
@@ -19,11 +20,11 @@ bool FetchCommand::selected() const {
     return command_->parsed();
 }
 
-int FetchCommand::run(std::ostream& out, std::ostream& err) const {
-    PolicyCache& cache = PolicyCache::instance();
+int FetchCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
+    PolicyCache& cache = services.cache();
     try {
         cache.loadCacheIndex();
-        const bool cached = cache.isPolicyCached(url_.substr(0, url_.find('#')));
+        const bool cached = cache.isPolicyCached(Url::withoutFragment(url_));
         HttpHeaders headers;
         const std::optional<std::string> text = cache.getDocument(url_, &headers);
         cache.writeCacheIndex();
@@ -54,8 +55,8 @@ bool CacheCommand::selected() const {
     return command_->parsed();
 }
 
-int CacheCommand::run(std::ostream& out, std::ostream& err) const {
-    PolicyCache& cache = PolicyCache::instance();
+int CacheCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
+    PolicyCache& cache = services.cache();
     try {
         if (action_ == "clear") {
             cache.clearCache();

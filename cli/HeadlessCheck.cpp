@@ -1,46 +1,44 @@
 #include "cli/HeadlessCheck.h"
 
-#include <algorithm>
-#include <array>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <thread>
 
+#include "browser/AgentServices.h"
 #include "browser/HeadlessOwner.h"
-#include "cli/CheckCommand.h"
-#include "prefs/ModuleDirectory.h"
-#include "prefs/P3PPreferences.h"
+#include "cli/ExitStatus.h"
 #include "retrieval/PageCheck.h"
-#include "retrieval/PolicyCache.h"
 #include "util/Error.h"
 
 namespace perchlight::cli {
-namespace {
 
-// The rule set file of a privacy level named on the command line.
-std::string levelRuleSetPath(const std::string& level) {
-    constexpr std::array<const char*, 5> kNames = {"low", "medium", "high", "custom", "imported"};
-    const auto found = std::find(kNames.begin(), kNames.end(), level);
-    const auto number = static_cast<std::int32_t>(found - kNames.begin()) + kLevelLow;
-    return moduleDirectory() + P3PPreferences::ruleSetFileName(number);
+int exitStatusForVerdict(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return kExitPageMatched;
+        case kVerdictUnmatched:
+            return kExitPageUnmatched;
+        case kVerdictPartlyMatched:
+            return kExitPagePartlyMatched;
+        default:
+            return kExitPageUnknown;
+    }
 }
 
-// The rule set file to use, or empty with the reason printed when it is missing.
-std::string existingRuleSet(const std::string& level, const std::string& ruleSetPath,
-                            std::ostream& err) {
-    const std::string rules = ruleSetPath.empty() ? levelRuleSetPath(level) : ruleSetPath;
-    std::error_code missing;
-    if (std::filesystem::is_regular_file(rules, missing)) {
-        return rules;
+const char* verdictWord(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return "matched";
+        case kVerdictUnmatched:
+            return "unmatched";
+        case kVerdictPartlyMatched:
+            return "partly matched";
+        default:
+            return "unknown";
     }
-    err << "perchlight: no rule set at " << rules
-        << (level == "custom"     ? "; write one with `perchlight custom`"
-            : level == "imported" ? "; import one with `perchlight import FILE`"
-                                  : "")
-        << "\n";
-    return "";
+}
+
+const char* stateWord(int state) {
+    return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
 }
 
 bool parsePageUrl(const std::string& text, Url& page, std::ostream& err) {
@@ -57,46 +55,9 @@ bool parsePageUrl(const std::string& text, Url& page, std::ostream& err) {
     return true;
 }
 
-}  // namespace
-
-bool readFileInto(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    bytes = content.str();
-    return true;
-}
-
-int exitStatusForVerdict(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return kExitPageMatched;
-        case kVerdictUnmatched:
-            return kExitPageUnmatched;
-        case kVerdictPartlyMatched:
-            return kExitPagePartlyMatched;
-        default:
-            return kExitPageUnknown;
-    }
-}
-
-bool resolvePageCheck(const std::string& url, const std::string& level,
-                      const std::string& ruleSetPath, Url& page, std::string& ruleSet,
+int checkPageHeadless(AgentServices& services, const Url& page, bool posted, P3PMatchInfo& info,
                       std::ostream& err) {
-    if (!parsePageUrl(url, page, err)) {
-        return false;
-    }
-    ruleSet = existingRuleSet(level, ruleSetPath, err);
-    return !ruleSet.empty();
-}
-
-int checkPageHeadless(const Url& page, bool posted, const std::string& ruleSet, P3PMatchInfo& info,
-                      std::ostream& err) {
-    PolicyCache& cache = PolicyCache::instance();
-    cache.setRuleSetReader([ruleSet](std::string& bytes) { return readFileInto(ruleSet, bytes); });
+    PolicyCache& cache = services.cache();
     HeadlessOwner owner(info);
     try {
         cache.loadCacheIndex();

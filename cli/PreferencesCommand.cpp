@@ -2,13 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <filesystem>
 #include <ostream>
 
-#include "cli/EvaluateCommand.h"
+#include "browser/AgentServices.h"
+#include "cli/ExitStatus.h"
 #include "prefs/BirdSettings.h"
-#include "prefs/ModuleDirectory.h"
 #include "prefs/P3PPreferences.h"
 #include "prefs/RegistryKey.h"
 #include "prefs/RuleSetTransfer.h"
@@ -17,14 +16,8 @@
 namespace perchlight::cli {
 namespace {
 
-constexpr std::array<const char*, 5> kLevelNames = {"low", "medium", "high", "custom", "imported"};
-constexpr std::array<const char*, 5> kLevelLabels = {"Low", "Medium", "High", "Custom", "Imported"};
-
-std::string levelLabel(std::int32_t level) {
-    if (level < kLevelLow || level > kLevelImported) {
-        return "none";
-    }
-    return kLevelLabels[static_cast<std::size_t>(level - 1)];
+std::string levelLabel(PrivacyLevel level) {
+    return std::string(privacyLevelLabel(level));
 }
 
 std::string yesNo(bool value) {
@@ -77,7 +70,7 @@ bool importedRuleSetExists(const P3PPreferences& preferences) {
 // Saves the level and, below the Imported level, the custom rule set that goes with it.
 void saveLevel(P3PPreferences& preferences) {
     preferences.saveSettings();
-    if (preferences.privacyLevel() != kLevelImported) {
+    if (preferences.privacyLevel() != PrivacyLevel::kLevelImported) {
         preferences.writeCustomRuleSet(preferences.moduleDirectory() +
                                        P3PPreferences::kCustomRuleSetFile);
     }
@@ -91,9 +84,13 @@ PreferencesCommand::PreferencesCommand(CLI::App& app)
       custom_(app.add_subcommand("custom", "Set the custom warnings and select the custom level")),
       import_(app.add_subcommand("import", "Import an APPEL rule set as the Imported level")),
       export_(app.add_subcommand("export", "Export the active preferences as an APPEL rule set")) {
+    std::vector<std::string> levelNames;
+    for (const PrivacyLevelName& known : privacyLevelNames()) {
+        levelNames.emplace_back(known.name);
+    }
     level_->add_option("level", levelName_, "low, medium, high, custom or imported")
         ->required()
-        ->check(CLI::IsMember(std::vector<std::string>(kLevelNames.begin(), kLevelNames.end())));
+        ->check(CLI::IsMember(levelNames));
     std::vector<std::string> settingNames;
     for (int i = 0; i < kCustomSettingCount; ++i) {
         settingNames.emplace_back(CustomRuleSet::settingName(static_cast<CustomSetting>(i)));
@@ -110,8 +107,8 @@ bool PreferencesCommand::selected() const {
            export_->parsed();
 }
 
-int PreferencesCommand::run(std::ostream& out, std::ostream& err) const {
-    P3PPreferences preferences(moduleDirectory());
+int PreferencesCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
+    P3PPreferences& preferences = services.preferences();
     preferences.loadPreferences();
     try {
         if (settings_->parsed()) {
@@ -142,8 +139,8 @@ int PreferencesCommand::printSettings(P3PPreferences& preferences, std::ostream&
     const bool keyPresent = RegistryKey::open(RegistryKey::kPerchlightKey).has_value();
     out << "settings key:       " << keyPath << (keyPresent ? "" : " (missing)") << "\n"
         << "module directory:   " << preferences.moduleDirectory() << "\n"
-        << "privacy level:      " << values.privacyLevel << " (" << levelLabel(values.privacyLevel)
-        << ")\n"
+        << "privacy level:      " << static_cast<std::int32_t>(values.privacyLevel) << " ("
+        << levelLabel(values.privacyLevel) << ")\n"
         << "rule set:           " << preferences.activeRuleSetPath(false) << "\n"
         << "custom warnings:    " << customWords(values.customSettings) << "\n"
         << "sounds:             "
@@ -172,18 +169,15 @@ int PreferencesCommand::printSettings(P3PPreferences& preferences, std::ostream&
 
 int PreferencesCommand::selectLevel(P3PPreferences& preferences, std::ostream& out,
                                     std::ostream& err) const {
-    std::int32_t level = kLevelLow;
-    while (kLevelNames[static_cast<std::size_t>(level - 1)] != levelName_) {
-        ++level;
-    }
-    if (level == kLevelImported && !importedRuleSetExists(preferences)) {
+    const PrivacyLevel level = privacyLevelNamed(levelName_).value_or(PrivacyLevel::kLevelMedium);
+    if (level == PrivacyLevel::kLevelImported && !importedRuleSetExists(preferences)) {
         err << "perchlight: no imported rule set; import one with `perchlight import FILE`\n";
         return kExitFailed;
     }
-    const std::int32_t previous = preferences.privacyLevel();
+    const PrivacyLevel previous = preferences.privacyLevel();
     preferences.setPrivacyLevel(level);
     preferences.activeRuleSetPath(true);
-    if (level == previous && level != kLevelCustom) {
+    if (level == previous && level != PrivacyLevel::kLevelCustom) {
         out << "privacy level already " << levelLabel(level) << "; nothing saved\n";
         return 0;
     }
@@ -199,7 +193,7 @@ int PreferencesCommand::setCustom(P3PPreferences& preferences, std::ostream& out
         settings[*CustomRuleSet::settingNamed(name)] = true;
     }
     preferences.setCustomSettings(settings);
-    preferences.setPrivacyLevel(kLevelCustom);
+    preferences.setPrivacyLevel(PrivacyLevel::kLevelCustom);
     saveLevel(preferences);
     out << "privacy level: Custom\ncustom warnings: " << customWords(settings) << "\n";
     return 0;
@@ -220,7 +214,7 @@ int PreferencesCommand::importRuleSet(P3PPreferences& preferences, std::ostream&
         err << "perchlight: Failed to create Import file\n";
         return kExitFailed;
     }
-    preferences.setPrivacyLevel(kLevelImported);
+    preferences.setPrivacyLevel(PrivacyLevel::kLevelImported);
     preferences.activeRuleSetPath(true);
     if (!RuleSetTransfer::installStagedImport(directory)) {
         RuleSetTransfer::discardStagedImport(directory);
@@ -236,7 +230,7 @@ int PreferencesCommand::importRuleSet(P3PPreferences& preferences, std::ostream&
 
 int PreferencesCommand::exportRuleSet(P3PPreferences& preferences, std::ostream& out,
                                       std::ostream& err) const {
-    if (preferences.privacyLevel() == kLevelImported) {
+    if (preferences.privacyLevel() == PrivacyLevel::kLevelImported) {
         if (!RuleSetTransfer::exportImported(preferences.moduleDirectory(), exportPath_)) {
             err << "perchlight: Failed to create Export file\n";
             return kExitFailed;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Command.h"
+
 namespace CLI {
 class App;
 }
@@ -18,12 +20,12 @@ namespace perchlight::cli {
 // `perchlight level LEVEL` selects a privacy level, `perchlight custom --set A,B` sets the
 // custom warnings and selects the custom level, `perchlight import FILE` and `perchlight export
 // FILE` move rule sets in and out. Each change is saved at once, as the settings dialog saves it.
-class PreferencesCommand {
+class PreferencesCommand : public Command {
   public:
     explicit PreferencesCommand(CLI::App& app);
 
-    bool selected() const;
-    int run(std::ostream& out, std::ostream& err) const;
+    bool selected() const override;
+    int run(AgentServices& services, std::ostream& out, std::ostream& err) const override;
 
   private:
     int printSettings(P3PPreferences& preferences, std::ostream& out) const;

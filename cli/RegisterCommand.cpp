@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "cli/EvaluateCommand.h"
+#include "cli/ExitStatus.h"
 #include "prefs/RegistryKey.h"
 
 namespace perchlight::cli {
@@ -16,7 +16,7 @@ bool RegisterCommand::selected() const {
     return command_->parsed();
 }
 
-int RegisterCommand::run(std::ostream& out, std::ostream& err) const {
+int RegisterCommand::run(AgentServices&, std::ostream& out, std::ostream& err) const {
     const std::string path = RegistryKey::filePath(RegistryKey::kPerchlightKey);
     if (RegistryKey::open(RegistryKey::kPerchlightKey)) {
         out << "settings key already present: " << path << "\n";

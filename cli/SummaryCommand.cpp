@@ -4,7 +4,8 @@
 
 #include <ostream>
 
-#include "cli/CheckCommand.h"
+#include "browser/AgentServices.h"
+#include "cli/ExitStatus.h"
 #include "cli/HeadlessCheck.h"
 #include "cli/SummaryOutput.h"
 #include "retrieval/P3PMatchInfo.h"
@@ -15,10 +16,7 @@ namespace perchlight::cli {
 SummaryCommand::SummaryCommand(CLI::App& app)
     : command_(app.add_subcommand("summary", "Summarise the privacy policy of a web page")) {
     command_->add_option("URL", url_, "Absolute http or https URL of the page")->required();
-    auto* level = command_->add_option("--level", level_, "Privacy level: low, medium, high")
-                      ->check(CLI::IsMember({"low", "medium", "high"}));
-    command_->add_option("--rules", ruleSetPath_, "APPEL rule set file to use instead")
-        ->excludes(level);
+    ruleSet_.addTo(*command_);
     command_->add_option("--html", htmlPath_, "Also write the HTML summary page to this file");
 }
 
@@ -26,14 +24,13 @@ bool SummaryCommand::selected() const {
     return command_->parsed();
 }
 
-int SummaryCommand::run(std::ostream& out, std::ostream& err) const {
+int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
     Url page;
-    std::string rules;
-    if (!resolvePageCheck(url_, level_, ruleSetPath_, page, rules, err)) {
+    if (!parsePageUrl(url_, page, err) || !ruleSet_.apply(services, err)) {
         return kExitPageUnknown;
     }
-    P3PMatchInfo info;
-    const int verdict = checkPageHeadless(page, false, rules, info, err);
+    P3PMatchInfo info(services.referenceStore(), services.cache());
+    const int verdict = checkPageHeadless(services, page, false, info, err);
     const MatchResult main = info.mainResult();
     out << SummaryPage().tooltipText(main) << "\n";
     if (main.state != kStateNoConflict && main.state != kStateConflict) {

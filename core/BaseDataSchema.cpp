@@ -2,16 +2,9 @@
 
 #include <utility>
 
-#include "prefs/ModuleDirectory.h"
-
 namespace perchlight {
 
 BaseDataSchema::BaseDataSchema(std::string path) : path_(std::move(path)) {}
-
-BaseDataSchema& BaseDataSchema::installed() {
-    static BaseDataSchema schema(moduleDirectory() + "/" + kFileName);
-    return schema;
-}
 
 bool BaseDataSchema::load() {
     MonitorLock guard(lock_);

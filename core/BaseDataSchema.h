@@ -20,9 +20,6 @@ class BaseDataSchema {
     BaseDataSchema(const BaseDataSchema&) = delete;
     BaseDataSchema& operator=(const BaseDataSchema&) = delete;
 
-    // The process's installed schema, moduleDirectory() + "/BaseDataschema-std.xml".
-    static BaseDataSchema& installed();
-
     // Reads and prepares the file unless that was tried before; true if this call did it. A
     // missing file, or one that cannot be prepared, leaves no schema and is not tried again; a
     // malformed file raises "XML parse error" and is tried again on the next call.

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "summary/PolicySummary.h"
+#include "core/PolicyDigest.h"
 #include "util/Url.h"
 
 namespace perchlight {

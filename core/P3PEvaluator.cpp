@@ -1,9 +1,10 @@
 #include "core/P3PEvaluator.h"
 
+#include <utility>
+
 #include "core/AppelEngine.h"
 #include "core/DataReferenceResolver.h"
 #include "core/PolicyModel.h"
-#include "summary/PolicySummary.h"
 
 namespace perchlight {
 namespace {
@@ -20,11 +21,8 @@ void keepDisclosureUri(const XmlNode& policy, MatchResult& result) {
 
 }  // namespace
 
-P3PEvaluator::P3PEvaluator(DocumentSource* documents)
-    : P3PEvaluator(documents, BaseDataSchema::installed()) {}
-
-P3PEvaluator::P3PEvaluator(DocumentSource* documents, BaseDataSchema& baseSchema)
-    : documents_(documents), baseSchema_(&baseSchema) {}
+P3PEvaluator::P3PEvaluator(DocumentSource* documents, BaseDataSchema& baseSchema, DigestStep digest)
+    : documents_(documents), baseSchema_(&baseSchema), digest_(std::move(digest)) {}
 
 EvaluationCode P3PEvaluator::evaluatePolicy(const std::string& ruleSet, const std::string& policy,
                                             const Url& policyUrl, const std::string& policyName,
@@ -53,7 +51,10 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
         return EvaluationCode::kMandatoryExtension;
     }
     evaluateRuleSet(ruleSetRoot, policyElement, result);
-    gatherSummary(*policyElement, result);
+    result.isTest = policyElement->hasChild("TEST");
+    if (digest_) {
+        digest_(*policyElement, result);
+    }
     result.policyUrl = policyUrl.withoutFragment();
     return result.isTest ? EvaluationCode::kEvaluatedTest : EvaluationCode::kEvaluated;
 }
@@ -61,10 +62,6 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
 XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const Url& policyUrl,
                                                const std::string& policyName) const {
     return DataReferenceResolver(*baseSchema_, documents_).resolve(document, policyUrl, policyName);
-}
-
-void P3PEvaluator::gatherSummary(const XmlNode& policy, MatchResult& result) const {
-    buildSummary(policy, result);
 }
 
 }  // namespace perchlight

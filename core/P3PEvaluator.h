@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "core/BaseDataSchema.h"
@@ -24,11 +25,13 @@ enum class EvaluationCode : int {
 // evaluator may serve several threads as far as its document source allows.
 class P3PEvaluator {
   public:
-    // Resolves against the installed base data schema; schemas of other documents come from
-    // documents, and cannot be had when it is null.
-    explicit P3PEvaluator(DocumentSource* documents = nullptr);
-    // Resolves against the given base data schema instead of the installed one.
-    P3PEvaluator(DocumentSource* documents, BaseDataSchema& baseSchema);
+    // Fills the digest of an evaluated policy into the result; the presentation layer provides it.
+    using DigestStep = std::function<void(const XmlNode& policy, MatchResult& result)>;
+
+    // Resolves against the given base data schema; schemas of other documents come from
+    // documents, and cannot be had when it is null. Without a digest step the result carries no
+    // digest.
+    P3PEvaluator(DocumentSource* documents, BaseDataSchema& baseSchema, DigestStep digest = {});
 
     // Parses both documents, resolves the policy's data references, checks it, runs the rule set
     // and gathers its summary. Parse failures raise "XML parse error", and a reference that cannot
@@ -45,11 +48,9 @@ class P3PEvaluator {
     // Finds the POLICY element and gives its DATA elements their categories.
     XmlNodePtr resolveDataReferences(const XmlNodePtr& document, const Url& policyUrl,
                                      const std::string& policyName) const;
-    // Gathers what the user is shown about the policy into the result.
-    void gatherSummary(const XmlNode& policy, MatchResult& result) const;
-
     DocumentSource* documents_;
     BaseDataSchema* baseSchema_;
+    DigestStep digest_;
 };
 
 }  // namespace perchlight

@@ -3,11 +3,12 @@
 #include <expat.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "util/Error.h"
+#include "util/FileReader.h"
 
 namespace perchlight {
 namespace {
@@ -18,11 +19,6 @@ struct ExpatDeleter {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 using ExpatParser = std::unique_ptr<XML_ParserStruct, ExpatDeleter>;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // What the handlers build: the root and the element being filled.
 struct ParseState {
@@ -109,29 +105,17 @@ XmlNodePtr XmlNode::parseXmlBuffer(const char* bytes, std::size_t length) {
     return state.root;
 }
 
-XmlNodePtr XmlNode::parseXmlFile(const std::string& path) {
-    if (path.empty()) {
-        return nullptr;
-    }
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) {
-        return nullptr;
-    }
-    const long size = std::ftell(file.get());
-    if (size < 0 || static_cast<unsigned long>(size) > kMaxFileSize ||
-        std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        return nullptr;
-    }
-    std::string buffer;
+XmlNodePtr XmlNode::parseXmlFile(const std::string& path, std::size_t maxBytes) {
+    const std::optional<std::string> bytes = FileReader::read(path, maxBytes);
+    return bytes ? parseXmlBuffer(*bytes) : nullptr;
+}
+
+XmlNodePtr XmlNode::parseXmlFileOrNothing(const std::string& path, std::size_t maxBytes) {
     try {
-        buffer.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
+        return parseXmlFile(path, maxBytes);
+    } catch (const Error&) {
         return nullptr;
     }
-    const std::size_t read = std::fread(buffer.data(), 1, buffer.size(), file.get());
-    file.reset();
-    buffer.resize(read);
-    return parseXmlBuffer(buffer);
 }
 
 std::size_t XmlNode::removeChildrenNamed(const std::string& childName) {

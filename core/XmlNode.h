@@ -32,7 +32,11 @@ class XmlNode {
     static XmlNodePtr parseXmlBuffer(const char* bytes, std::size_t length);
     static XmlNodePtr parseXmlBuffer(const std::string& bytes);
     // Reads and parses a whole file; a missing or unreadable file yields no tree and no error.
-    static XmlNodePtr parseXmlFile(const std::string& path);
+    static XmlNodePtr parseXmlFile(const std::string& path, std::size_t maxBytes = kMaxFileSize);
+    // As parseXmlFile, but a file that is not well-formed also yields no tree: for files whose
+    // damage the reader treats like their absence.
+    static XmlNodePtr parseXmlFileOrNothing(const std::string& path,
+                                            std::size_t maxBytes = kMaxFileSize);
 
     XmlNodePtr parent() const { return parent_.lock(); }
 

@@ -15,6 +15,7 @@
 #include "prefs/CookiePreferences.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
+#include "summary/PolicySummary.h"
 #include "summary/SummaryPage.h"
 #include "summary/TemplateEngine.h"
 #include "util/Error.h"
@@ -81,7 +82,7 @@ BaseDataSchema& shippedSchema() {
 // True when the policy came to a verdict.
 bool evaluate(const std::string& ruleSet, const std::string& policy, MatchResult& result) {
     try {
-        P3PEvaluator(nullptr, shippedSchema())
+        P3PEvaluator(nullptr, shippedSchema(), buildSummary)
             .evaluatePolicy(ruleSet, policy, Url("http://www.example.com/w3c/p3p.xml"), "", result);
     } catch (const Error&) {
         return false;

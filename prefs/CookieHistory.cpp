@@ -26,12 +26,8 @@ void CookieHistory::record(const std::string& first, const std::string& other) {
 }
 
 void CookieHistory::mergeFile(const std::string& path) {
-    XmlNodePtr root;
-    try {
-        root = XmlNode::parseXmlFile(path);
-    } catch (const Error&) {
-        return;  // a malformed history counts as empty
-    }
+    // A malformed history counts as empty.
+    const XmlNodePtr root = XmlNode::parseXmlFileOrNothing(path);
     if (!root || root->name != "COOKIEHISTORY") {
         return;
     }

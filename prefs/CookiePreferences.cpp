@@ -38,12 +38,8 @@ const char* CookiePreferences::ruleValueText(std::int32_t value) {
 
 void CookiePreferences::read(const std::string& path) {
     siteOverrides.clear();
-    XmlNodePtr root;
-    try {
-        root = XmlNode::parseXmlFile(path);
-    } catch (const Error&) {
-        return;  // a malformed file leaves the defaults
-    }
+    // A malformed file leaves the defaults.
+    const XmlNodePtr root = XmlNode::parseXmlFileOrNothing(path);
     if (!root || root->name != "COOKIERULESET") {
         return;
     }

@@ -12,6 +12,8 @@
 namespace perchlight {
 namespace {
 
+using enum CustomSetting;
+
 enum class Data { kNone, kHealth, kFinancial, kIdentified };
 enum class Shape { kStatement, kNoAccess, kCatchAll };
 
@@ -564,14 +566,9 @@ void CustomRuleSet::writeRuleSet(XmlFile& file, const CustomSettings& settings,
 }
 
 CustomSettings CustomRuleSet::read(const std::string& path) {
-    try {
-        if (const XmlNodePtr root = XmlNode::parseXmlFile(path)) {
-            return fromRuleSet(*root);
-        }
-    } catch (const Error&) {
-        // A rule set that cannot be read expresses no setting.
-    }
-    return {};
+    // A rule set that cannot be read expresses no setting.
+    const XmlNodePtr root = XmlNode::parseXmlFileOrNothing(path);
+    return root ? fromRuleSet(*root) : CustomSettings{};
 }
 
 CustomSettings CustomRuleSet::fromRuleSet(const XmlNode& root) {

@@ -12,7 +12,7 @@ class XmlFile;
 class XmlNode;
 
 // The twelve warnings of the custom privacy level, in the order of the settings dialog.
-enum CustomSetting : int {
+enum class CustomSetting : int {
     healthUse,
     healthShare,
     financialUse,
@@ -28,8 +28,27 @@ enum CustomSetting : int {
 };
 inline constexpr int kCustomSettingCount = 12;
 
-// The twelve custom settings, indexed by CustomSetting.
-using CustomSettings = std::bitset<kCustomSettingCount>;
+// The twelve custom settings, indexed by CustomSetting (or by its number).
+class CustomSettings : public std::bitset<kCustomSettingCount> {
+  public:
+    using std::bitset<kCustomSettingCount>::bitset;
+    using std::bitset<kCustomSettingCount>::operator[];
+    CustomSettings(const std::bitset<kCustomSettingCount>& bits)
+        : std::bitset<kCustomSettingCount>(bits) {}
+
+    reference operator[](CustomSetting setting) { return (*this)[index(setting)]; }
+    bool operator[](CustomSetting setting) const { return (*this)[index(setting)]; }
+    CustomSettings& set(CustomSetting setting, bool value = true) {
+        std::bitset<kCustomSettingCount>::set(index(setting), value);
+        return *this;
+    }
+    using std::bitset<kCustomSettingCount>::set;
+
+  private:
+    static constexpr std::size_t index(CustomSetting setting) {
+        return static_cast<std::size_t>(setting);
+    }
+};
 
 // What one P3P:STATEMENT of a rule asks about, gathered when a rule set is read back.
 struct StatementFeatures {

@@ -5,6 +5,7 @@
 
 #include "prefs/PreferenceFile.h"
 #include "util/Error.h"
+#include "util/FileReader.h"
 
 namespace perchlight {
 namespace {
@@ -24,7 +25,7 @@ void NoPromptSites::assign(const std::vector<Url>& sites) {
 
 void NoPromptSites::read(const std::string& path) {
     sites_.clear();
-    const std::optional<std::string> text = PreferenceFile::readWhole(path, kMaxFileSize);
+    const std::optional<std::string> text = FileReader::read(path, kMaxFileSize);
     if (!text) {
         return;
     }

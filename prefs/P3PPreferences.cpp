@@ -9,13 +9,11 @@
 #include "core/WildcardMatch.h"
 #include "core/XmlNode.h"
 #include "prefs/BirdSettings.h"
-#include "prefs/ModuleDirectory.h"
 #include "prefs/PreferenceFile.h"
 #include "prefs/RegistryKey.h"
-#include "retrieval/PolicyCache.h"
-#include "retrieval/ReferenceStore.h"
 #include "util/Error.h"
 #include "util/FileLock.h"
+#include "util/FileReader.h"
 
 namespace perchlight {
 namespace {
@@ -38,59 +36,25 @@ constexpr const char* kPositionY = "Position Y";
 constexpr std::uint32_t kDefaultSounds = kSoundUnmatchedPolicy | kSoundMatchedPolicy;
 constexpr std::uint32_t kDefaultHotkey = 3;
 
-// The host of a URL, as its site base names it; empty for anything that is not a URL.
-std::string hostOf(const std::string& url) {
-    std::string base;
-    try {
-        base = Url(url).base();
-    } catch (const Error&) {
-        return {};
-    }
-    const std::size_t start = base.find("://");
-    std::string host = start == std::string::npos ? base : base.substr(start + 3);
-    const std::size_t colon = host.rfind(':');
-    if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
-        host.erase(colon);
-    }
-    return host;
-}
-
 }  // namespace
-
-P3PPreferences& P3PPreferences::instance() {
-    static P3PPreferences& preferences = []() -> P3PPreferences& {
-        static P3PPreferences made(perchlight::moduleDirectory());
-        made.setCookiePolicySource(
-            [](const std::string& name, const std::string& value, const std::string& domain,
-               const std::string& path) {
-                return ReferenceStore::instance()
-                    .lookupCookiePolicy(name, value, domain, path)
-                    .str();
-            },
-            &PolicyCache::instance());
-        return made;
-    }();
-    return preferences;
-}
 
 P3PPreferences::P3PPreferences(std::string moduleDirectory, WorkArea workArea)
     : moduleDirectory_(std::move(moduleDirectory)), workArea_(workArea) {}
 
-std::string P3PPreferences::ruleSetFileName(std::int32_t level) {
+std::string P3PPreferences::ruleSetFileName(PrivacyLevel level) {
     switch (level) {
-        case kLevelLow:
+        case PrivacyLevel::kLevelLow:
             return kLowRuleSetFile;
-        case kLevelMedium:
+        case PrivacyLevel::kLevelMedium:
             return kMediumRuleSetFile;
-        case kLevelHigh:
+        case PrivacyLevel::kLevelHigh:
             return kHighRuleSetFile;
-        case kLevelCustom:
+        case PrivacyLevel::kLevelCustom:
             return kCustomRuleSetFile;
-        case kLevelImported:
+        case PrivacyLevel::kLevelImported:
             return kImportedRuleSetFile;
-        default:
-            return {};
     }
+    return {};
 }
 
 bool P3PPreferences::loadPreferences() {
@@ -111,7 +75,7 @@ bool P3PPreferences::loadSettings() {
     MonitorLock guard(lock_);
     const std::optional<RegistryKey> key = RegistryKey::open(RegistryKey::kPerchlightKey);
     if (!key) {
-        values_.privacyLevel = kLevelMedium;
+        values_.privacyLevel = PrivacyLevel::kLevelMedium;
         values_.sounds = kDefaultSounds;
         values_.userPreferences = 0;
         values_.upgrade = false;
@@ -126,10 +90,11 @@ bool P3PPreferences::loadSettings() {
 // what they were.
 void P3PPreferences::applySettings(const RegistryKey& key) {
     const auto level = key.value(kPrivacyLevel);
-    values_.privacyLevel = kLevelMedium;
-    if (level && *level >= kLevelLow && *level <= kLevelImported &&
-        (*level != kLevelImported || importedRuleSetExists())) {
-        values_.privacyLevel = static_cast<std::int32_t>(*level);
+    values_.privacyLevel = PrivacyLevel::kLevelMedium;
+    const std::optional<PrivacyLevel> stored =
+        level ? privacyLevelOfNumber(static_cast<std::int32_t>(*level)) : std::nullopt;
+    if (stored && (*stored != PrivacyLevel::kLevelImported || importedRuleSetExists())) {
+        values_.privacyLevel = *stored;
     }
     const auto sounds = key.value(kEnableSounds);
     values_.sounds = sounds && *sounds <= 15 ? *sounds : kDefaultSounds;
@@ -200,7 +165,7 @@ std::string P3PPreferences::activeRuleSetPath(bool refreshCustomSettings) {
     const std::string rulesPath = moduleDirectory_ + ruleSetFileName(values_.privacyLevel);
     if (refreshCustomSettings) {
         values_.customSettings.reset();
-        if (values_.privacyLevel != kLevelImported) {
+        if (values_.privacyLevel != PrivacyLevel::kLevelImported) {
             values_.customSettings = CustomRuleSet::read(rulesPath);
         }
     }
@@ -213,7 +178,7 @@ bool P3PPreferences::readActiveRuleSet(std::string& ruleSet) {
     if (rulesPath.empty()) {
         return false;
     }
-    std::optional<std::string> bytes = PreferenceFile::readWhole(rulesPath, XmlNode::kMaxFileSize);
+    std::optional<std::string> bytes = FileReader::read(rulesPath, XmlNode::kMaxFileSize);
     if (!bytes) {
         return false;
     }
@@ -250,12 +215,12 @@ void P3PPreferences::restore(const PreferenceValues& values) {
     values_ = values;
 }
 
-std::int32_t P3PPreferences::privacyLevel() const {
+PrivacyLevel P3PPreferences::privacyLevel() const {
     MonitorLock guard(lock_);
     return values_.privacyLevel;
 }
 
-void P3PPreferences::setPrivacyLevel(std::int32_t level) {
+void P3PPreferences::setPrivacyLevel(PrivacyLevel level) {
     MonitorLock guard(lock_);
     values_.privacyLevel = level;
 }
@@ -337,7 +302,12 @@ P3PPreferences::Decision P3PPreferences::decide(const std::string& site,
             case kCookiesNever:
                 return {true, false};
             case kCookiesCustom: {
-                const std::string host = pageUrl.empty() ? std::string() : hostOf(pageUrl);
+                std::string host;
+                try {
+                    host = Url(pageUrl).host();
+                } catch (const Error&) {
+                    // not a URL: no first party
+                }
                 const bool firstParty = !host.empty() && wildcardMatch("*." + site, host);
                 choice = firstParty ? cookies.customAccept : cookies.customCrossSite;
                 break;
@@ -368,12 +338,14 @@ int P3PPreferences::cookiePolicyCheck(const std::string& name, const std::string
                                       const std::string& site, const std::string& cookiePath) {
     CookiePolicyLookup lookup;
     DocumentSource* documents = nullptr;
+    const P3PEvaluator* evaluator = nullptr;
     {
         MonitorLock guard(lock_);
         lookup = cookiePolicyLookup_;
         documents = documents_;
+        evaluator = evaluator_;
     }
-    if (!lookup || documents == nullptr) {
+    if (!lookup || documents == nullptr || evaluator == nullptr) {
         return -1;
     }
     const std::string policy = lookup(name, value, site, cookiePath);
@@ -397,8 +369,8 @@ int P3PPreferences::cookiePolicyCheck(const std::string& name, const std::string
     }
     MatchResult result;
     try {
-        const EvaluationCode code = P3PEvaluator().evaluatePolicy(ruleSet, *document, documentUrl,
-                                                                  policyUrl.fragment(), result);
+        const EvaluationCode code = evaluator->evaluatePolicy(ruleSet, *document, documentUrl,
+                                                              policyUrl.fragment(), result);
         if (code != EvaluationCode::kEvaluated) {
             return -2;
         }
@@ -408,10 +380,12 @@ int P3PPreferences::cookiePolicyCheck(const std::string& name, const std::string
     return static_cast<int>(result.descriptions.size());
 }
 
-void P3PPreferences::setCookiePolicySource(CookiePolicyLookup lookup, DocumentSource* documents) {
+void P3PPreferences::setCookiePolicySource(CookiePolicyLookup lookup, DocumentSource* documents,
+                                           const P3PEvaluator* evaluator) {
     MonitorLock guard(lock_);
     cookiePolicyLookup_ = std::move(lookup);
     documents_ = documents;
+    evaluator_ = evaluator;
 }
 
 void P3PPreferences::recordCookieSite(const std::string& firstSite, const std::string& cookieSite) {

@@ -11,6 +11,7 @@
 #include "prefs/CookieRecord.h"
 #include "prefs/CustomRuleSet.h"
 #include "prefs/NoPromptSites.h"
+#include "prefs/PrivacyLevel.h"
 #include "prefs/WorkArea.h"
 #include "util/Monitor.h"
 #include "util/Url.h"
@@ -18,15 +19,7 @@
 namespace perchlight {
 
 class DocumentSource;
-
-// The privacy level, which selects the active rule set.
-enum PrivacyLevel : std::int32_t {
-    kLevelLow = 1,
-    kLevelMedium = 2,
-    kLevelHigh = 3,
-    kLevelCustom = 4,
-    kLevelImported = 5,
-};
+class P3PEvaluator;
 
 // Bits of "Enable Sounds": the verdicts whose sound plays, and whether also for cached policies.
 inline constexpr std::uint32_t kSoundUnknownPolicy = 1;
@@ -40,7 +33,7 @@ inline constexpr std::uint32_t kUserPreferenceBlockPopups = 2;
 // Everything the preference store holds, as one copyable value (the settings dialog keeps one to
 // undo its changes).
 struct PreferenceValues {
-    std::int32_t privacyLevel = kLevelMedium;
+    PrivacyLevel privacyLevel = PrivacyLevel::kLevelMedium;
     CustomSettings customSettings;
     CookiePreferences cookies;
     bool upgrade = false;  // not persisted
@@ -74,17 +67,14 @@ class P3PPreferences {
     static constexpr const char* kCookieHistoryFile = "/CookieHistory.xml";
     static constexpr const char* kNoPromptSitesFile = "/NoPromptSites.p3p";
 
-    // The store of this process, created empty for the module directory at first use.
-    static P3PPreferences& instance();
-
     // An empty store over the given module directory; tests and tools make their own.
     explicit P3PPreferences(std::string moduleDirectory, WorkArea workArea = {});
     P3PPreferences(const P3PPreferences&) = delete;
     P3PPreferences& operator=(const P3PPreferences&) = delete;
 
     const std::string& moduleDirectory() const { return moduleDirectory_; }
-    // The file name of a level's rule set ("/appel-low.xml"); empty outside 1 to 5.
-    static std::string ruleSetFileName(std::int32_t level);
+    // The file name of a level's rule set ("/appel-low.xml").
+    static std::string ruleSetFileName(PrivacyLevel level);
 
     // Fills the store: settings, cookie preferences, custom settings of the active rule set,
     // no-prompt sites, cookie history. Returns true.
@@ -104,8 +94,8 @@ class P3PPreferences {
     // A copy of everything the store holds, and its wholesale replacement.
     PreferenceValues snapshot() const;
     void restore(const PreferenceValues& values);
-    std::int32_t privacyLevel() const;
-    void setPrivacyLevel(std::int32_t level);
+    PrivacyLevel privacyLevel() const;
+    void setPrivacyLevel(PrivacyLevel level);
     CustomSettings customSettings() const;
     void setCustomSettings(const CustomSettings& settings);
 
@@ -131,8 +121,10 @@ class P3PPreferences {
     // that can be had, -2 when the rule set or the policy cannot be evaluated.
     int cookiePolicyCheck(const std::string& name, const std::string& value,
                           const std::string& site, const std::string& path);
-    // Where the cookie policy check finds policies; unset means that no cookie has a policy.
-    void setCookiePolicySource(CookiePolicyLookup lookup, DocumentSource* documents);
+    // Where the cookie policy check finds policies (lookup, documents) and how it evaluates them;
+    // unset means that no cookie has a policy. Both must outlive their use.
+    void setCookiePolicySource(CookiePolicyLookup lookup, DocumentSource* documents,
+                               const P3PEvaluator* evaluator);
 
     void recordCookieSite(const std::string& firstSite, const std::string& cookieSite);
     // Merges the history file into the store.
@@ -178,6 +170,7 @@ class P3PPreferences {
     BirdBroadcast* broadcast_ = nullptr;
     CookiePolicyLookup cookiePolicyLookup_;
     DocumentSource* documents_ = nullptr;
+    const P3PEvaluator* evaluator_ = nullptr;
 };
 
 }  // namespace perchlight

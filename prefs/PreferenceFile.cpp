@@ -41,25 +41,4 @@ bool PreferenceFile::writeText(const std::string& path, const std::string& text)
     return out && replacement.commit();
 }
 
-std::optional<std::string> PreferenceFile::readWhole(const std::string& path, std::size_t maxSize) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        return std::nullopt;
-    }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > maxSize) {
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 }  // namespace perchlight

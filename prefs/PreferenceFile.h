@@ -20,8 +20,6 @@ class PreferenceFile {
     static void writeXml(const std::string& path, const std::function<void(XmlFile&)>& body);
     // Writes a text file the same way; false when that fails.
     static bool writeText(const std::string& path, const std::string& text);
-    // The whole content of a regular file of at most maxSize bytes; nothing otherwise.
-    static std::optional<std::string> readWhole(const std::string& path, std::size_t maxSize);
 };
 
 }  // namespace perchlight

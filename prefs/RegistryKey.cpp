@@ -10,6 +10,8 @@
 
 #include "prefs/PreferenceFile.h"
 
+#include "util/FileReader.h"
+
 namespace perchlight {
 namespace {
 
@@ -107,7 +109,7 @@ std::optional<RegistryKey> RegistryKey::open(std::string_view key) {
         return std::nullopt;
     }
     RegistryKey result(path);
-    if (const std::optional<std::string> text = PreferenceFile::readWhole(path, kMaxFileSize)) {
+    if (const std::optional<std::string> text = FileReader::read(path, kMaxFileSize)) {
         result.parse(*text);
     }
     return result;

@@ -8,6 +8,8 @@
 #include "prefs/P3PPreferences.h"
 #include "prefs/PreferenceFile.h"
 
+#include "util/FileReader.h"
+
 namespace perchlight {
 namespace {
 
@@ -29,8 +31,7 @@ bool holdsBlockRule(const XmlNode& node) {
 }
 
 bool copyFile(const std::string& source, const std::string& target) {
-    const std::optional<std::string> bytes =
-        PreferenceFile::readWhole(source, XmlNode::kMaxFileSize);
+    const std::optional<std::string> bytes = FileReader::read(source, XmlNode::kMaxFileSize);
     return bytes && PreferenceFile::writeText(target, *bytes);
 }
 

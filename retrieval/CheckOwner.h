@@ -20,20 +20,21 @@ struct EmbeddedItem {
 };
 
 // Where a page check shows its progress and verdict: the bird in the browser, a recorder
-// headless. Called from the check thread.
+// headless. Every handler does nothing by default, so an indicator overrides only what it shows.
+// Called from the check thread.
 class CheckIndicator {
   public:
     virtual ~CheckIndicator() = default;
 
-    virtual void showChecking() = 0;
+    virtual void showChecking() {}
     // verdict is a page verdict (matched 0, unmatched 1, partly matched 2, unknown -1).
-    virtual void showVerdict(int verdict, bool cookieBlocked) = 0;
+    virtual void showVerdict(int /*verdict*/, bool /*cookieBlocked*/) {}
     // Each sound plays only when the user has enabled it.
-    virtual void playSoundNoPolicy() = 0;
-    virtual void playSoundNoMatch() = 0;
-    virtual void playSoundMatch() = 0;
+    virtual void playSoundNoPolicy() {}
+    virtual void playSoundNoMatch() {}
+    virtual void playSoundMatch() {}
     // The user wants the verdict sound also when the page's policy came from the cache.
-    virtual bool soundsForCachedPolicies() const = 0;
+    virtual bool soundsForCachedPolicies() const { return false; }
 };
 
 // What a page check reads from the window that started it. Everything but the indicator and the

@@ -1,4 +1,5 @@
 #include "retrieval/Globals.h"
+#include "retrieval/GlobalsDetail.h"
 
 #include <curl/curl.h>
 

@@ -23,7 +23,4 @@ std::uint32_t parseHttpDate(const char* text);
 // (unit Globals) when every one of the 65536 names is taken. Thread-safe.
 std::string uniqueTempName(const std::string& directory);
 
-// Sets the counter that the next uniqueTempName advances from; for tests of its wrap-around.
-void setTempNameCounterForTesting(std::uint16_t counter);
-
 }  // namespace perchlight

@@ -20,8 +20,6 @@ Url wellKnownLocation(const Url& url) {
     return Url(url.base() + "/w3c/p3p.xml");
 }
 
-P3PMatchInfo::P3PMatchInfo() : P3PMatchInfo(ReferenceStore::instance(), PolicyCache::instance()) {}
-
 P3PMatchInfo::P3PMatchInfo(ReferenceStore& store, PolicyCache& cache)
     : store_(store), cache_(cache) {}
 

@@ -33,7 +33,7 @@ struct PageEntry {
 // Clearing the running flag makes the check stop with "STOP" at its next test.
 class P3PMatchInfo {
   public:
-    P3PMatchInfo();
+    // A check state over the process's reference store and policy cache.
     P3PMatchInfo(ReferenceStore& store, PolicyCache& cache);
     P3PMatchInfo(const P3PMatchInfo&) = delete;
     P3PMatchInfo& operator=(const P3PMatchInfo&) = delete;

@@ -9,17 +9,14 @@
 #include <sstream>
 #include <system_error>
 
-#include "core/P3PEvaluator.h"
 #include "core/XmlFile.h"
 #include "core/XmlNode.h"
-#include "prefs/ModuleDirectory.h"
-#include "prefs/P3PPreferences.h"
 #include "retrieval/Globals.h"
 #include "retrieval/HttpClient.h"
-#include "retrieval/ReferenceStore.h"
 #include "retrieval/RetrievalLock.h"
 #include "util/Error.h"
 #include "util/FileLock.h"
+#include "util/FileReader.h"
 #include "util/FileReplacement.h"
 
 namespace perchlight {
@@ -36,10 +33,6 @@ std::int64_t systemSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-std::string withoutFragment(const std::string& url) {
-    return url.substr(0, url.find('#'));
 }
 
 // Leading decimal digits, 0 when there are none; saturates instead of overflowing.
@@ -77,33 +70,12 @@ void removeFile(const std::string& path) {
     fs::remove(path, error);
 }
 
-// None for a file that cannot be read or is larger than maxBytes.
-std::optional<std::string> readWholeFile(const std::string& path, std::uintmax_t maxBytes) {
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(path, error);
-    if (error || size > maxBytes) {
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream stream;
-    stream << in.rdbuf();
-    std::string bytes = std::move(stream).str();
-    if (in.bad() || bytes.size() > maxBytes) {
-        return std::nullopt;  // grown since it was measured
-    }
-    return bytes;
-}
-
 bool writeWholeFile(std::FILE* file, const std::string& text) {
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     return std::fclose(file) == 0 && written;
 }
 
-}  // namespace
-
+// Splits raw response header text into header fields; status lines and blank lines are skipped.
 HttpHeaders parseHeaderText(const std::string& text) {
     HttpHeaders headers;
     std::istringstream lines(text);
@@ -123,17 +95,7 @@ HttpHeaders parseHeaderText(const std::string& text) {
     return headers;
 }
 
-PolicyCache& PolicyCache::instance() {
-    static PolicyCache cache = [] {
-        PolicyCache made(moduleDirectory() + "/cache");
-        made.setClearListener([] { ReferenceStore::instance().clear(); });
-        made.setRuleSetReader([](std::string& ruleSet) {
-            return P3PPreferences::instance().readActiveRuleSet(ruleSet);
-        });
-        return made;
-    }();
-    return cache;
-}
+}  // namespace
 
 PolicyCache::PolicyCache(std::string directory, Clock clock, Fetch fetch)
     : directory_(std::move(directory)),
@@ -179,7 +141,7 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
     if (url.empty()) {
         return std::nullopt;
     }
-    const std::string documentUrl = withoutFragment(url);
+    const std::string documentUrl = Url::withoutFragment(url);
     if (isPolicyCached(documentUrl)) {
         return readCachedDocument(documentUrl);
     }
@@ -227,7 +189,7 @@ std::optional<std::string> PolicyCache::readCachedDocument(const std::string& ur
     const std::string path = filePath(entry->second.fileName);
     std::optional<std::string> text;
     if (isRegularFile(path)) {
-        text = readWholeFile(path, HttpClient::kMaxBodyBytes);
+        text = FileReader::read(path, HttpClient::kMaxBodyBytes);
     }
     if (!text) {
         removeEntry(entry, false);
@@ -317,7 +279,7 @@ std::int64_t PolicyCache::expiryOfDocument(const std::string& text) const {
 
 std::string PolicyCache::cachedFilePath(const std::string& url) const {
     MonitorLock guard(retrievalLock());
-    const auto entry = entries_.find(withoutFragment(url));
+    const auto entry = entries_.find(Url::withoutFragment(url));
     if (entry == entries_.end() || entry->second.fileName.empty()) {
         return {};
     }
@@ -357,16 +319,9 @@ void PolicyCache::loadIndexEntry(const XmlNode& element, std::int64_t now) {
 void PolicyCache::loadCacheIndex() {
     MonitorLock guard(retrievalLock());
     const std::int64_t now = clock_();
-    std::error_code error;
-    if (fs::file_size(filePath(kIndexName), error) > kMaxIndexFileBytes && !error) {
-        return;  // not ours: overwritten at the next save
-    }
-    XmlNodePtr root;
-    try {
-        root = XmlNode::parseXmlFile(filePath(kIndexName));
-    } catch (const Error&) {
-        return;
-    }
+    // An index too large to be ours is overwritten at the next save.
+    const XmlNodePtr root =
+        XmlNode::parseXmlFileOrNothing(filePath(kIndexName), kMaxIndexFileBytes);
     if (!root || root->name != "POLICY-CACHE") {
         return;
     }
@@ -463,9 +418,8 @@ int PolicyCache::evaluatePolicy(const std::string& policyUrl, MatchResult& resul
         return -2;
     }
     try {
-        const P3PEvaluator evaluator(this);
         return static_cast<int>(
-            evaluator.evaluatePolicy(ruleSet, *text, Url(documentUrl), name, result));
+            evaluator_->evaluatePolicy(ruleSet, *text, Url(documentUrl), name, result));
     } catch (const Error&) {
         return 0;
     }

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "core/BaseDataSchema.h"
 #include "core/DocumentSource.h"
 #include "core/MatchResult.h"
+#include "core/P3PEvaluator.h"
 
 namespace perchlight {
 
@@ -39,10 +41,9 @@ class PolicyCache : public DocumentSource {
     // Names tried for one new cache file when other processes keep taking them first.
     static constexpr int kMaxFileNameAttempts = 100;
 
-    // The process-wide cache in the module directory's "cache" folder.
-    static PolicyCache& instance();
-
     explicit PolicyCache(std::string directory, Clock clock = nullptr, Fetch fetch = nullptr);
+    PolicyCache(const PolicyCache&) = delete;
+    PolicyCache& operator=(const PolicyCache&) = delete;
 
     std::optional<std::string> getDocument(const std::string& url,
                                            HttpHeaders* headers = nullptr) override;
@@ -72,6 +73,11 @@ class PolicyCache : public DocumentSource {
     int evaluatePolicy(const std::string& policyUrl, MatchResult& result);
 
     void setRuleSetReader(RuleSetReader reader) { ruleSetReader_ = std::move(reader); }
+    // The evaluator of evaluatePolicy, whose document source should be this cache; unset, the
+    // cache evaluates without a base data schema and without a digest.
+    void setEvaluator(const P3PEvaluator* evaluator) {
+        evaluator_ = evaluator ? evaluator : &ownEvaluator_;
+    }
     // uniqueTempName unless a test stands in for it.
     void setTempNamer(TempNamer namer) { tempNamer_ = std::move(namer); }
     // Called by clearCache, so that what was learnt from cached documents goes too.
@@ -108,11 +114,11 @@ class PolicyCache : public DocumentSource {
     RuleSetReader ruleSetReader_;
     std::function<void()> clearListener_;
     TempNamer tempNamer_;
+    BaseDataSchema noBaseSchema_{""};
+    P3PEvaluator ownEvaluator_{this, noBaseSchema_};
+    const P3PEvaluator* evaluator_ = &ownEvaluator_;
     std::map<std::string, Entry> entries_;       // document URL without fragment -> entry
     std::map<std::string, std::string> owners_;  // file name -> the one URL whose entry names it
 };
-
-// Splits raw response header text into header fields; status lines and blank lines are skipped.
-HttpHeaders parseHeaderText(const std::string& text);
 
 }  // namespace perchlight

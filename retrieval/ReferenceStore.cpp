@@ -1,4 +1,5 @@
 #include "retrieval/ReferenceStore.h"
+#include "retrieval/ReferenceStoreDetail.h"
 
 #include <algorithm>
 #include <cctype>
@@ -76,15 +77,6 @@ std::string cookieDomain(std::string domain) {
         domain.erase(0, 1);
     }
     return domain;
-}
-
-// The host of a server root "scheme://host[:port]".
-std::string hostOf(const std::string& root) {
-    const std::size_t scheme = root.find("://");
-    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-    const std::size_t close = root.find(']', start);
-    const std::size_t colon = root.find(':', close == std::string::npos ? start : close);
-    return root.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
 }
 
 Url resolveAbout(const std::string& about, const Url& file, const std::string& root) {
@@ -238,11 +230,6 @@ bool isValidHintScope(const std::string& scope) {
     }
     const std::string host = scope.substr(scheme + 3);
     return host.find('*') == std::string::npos || host.starts_with("*.");
-}
-
-ReferenceStore& ReferenceStore::instance() {
-    static ReferenceStore store(&PolicyCache::instance());
-    return store;
 }
 
 ReferenceStore::ReferenceStore(DocumentSource* source) : source_(source) {}
@@ -404,7 +391,7 @@ Url ReferenceStore::lookupCookiePolicy(const std::string& name, const std::strin
     const std::string sitePattern = "*." + domain;
     std::uint64_t allowance = kMaxMatchSteps;
     for (const auto& [root, files] : sites_) {
-        if (!wildcardMatch(sitePattern, hostOf(root))) {
+        if (!wildcardMatch(sitePattern, Url(root).host())) {
             continue;
         }
         for (const auto& [fileUrl, file] : files) {

@@ -39,9 +39,6 @@ class ReferenceStore {
     // tail after a "*" costs about its length times the URL's); past it the lookup finds nothing.
     static constexpr std::uint64_t kMaxMatchSteps = 100'000'000;
 
-    // The process-wide store, which the page check and the policy cache share.
-    static ReferenceStore& instance();
-
     // A store of its own, reading reference files from source (none: nothing can be fetched).
     explicit ReferenceStore(DocumentSource* source = nullptr);
     ReferenceStore(const ReferenceStore&) = delete;
@@ -91,15 +88,4 @@ class ReferenceStore {
     std::map<std::string, SiteFiles> sites_;    // server root -> its files
     std::map<std::string, std::string> hints_;  // scope as written -> path
 };
-
-// Joins a path to a base URL: the base without its query and fragment, a "/" unless the base
-// ends with one, the path, then the base's query and fragment; runs of "/" in the path collapse
-// and "." and ".." segments are resolved. A path that is an absolute URL replaces the base.
-// Raises "Invalid URL" (unit Url) when the result is no URL.
-Url joinUrl(const std::string& base, const std::string& path);
-
-// True when a HINT scope is an http or https server root and nothing more, whose host has no "*"
-// or begins with "*.".
-bool isValidHintScope(const std::string& scope);
-
 }  // namespace perchlight

@@ -9,6 +9,11 @@
 namespace perchlight {
 namespace {
 
+// The texts of the categories of a CATEGORIES element by category key, each marked " (optional)"
+// when the data's OPTIONAL value is "yes" in any case.
+std::map<std::string, std::string> categoryTexts(const XmlNode& categories,
+                                                 std::string_view optional);
+
 using TextTable = std::span<const std::pair<std::string_view, std::string_view>>;
 
 constexpr std::array<BusinessField, 19> kBusinessFields = {{
@@ -285,7 +290,6 @@ std::span<const BusinessField> businessFields() {
 }
 
 void buildSummary(const XmlNode& policy, MatchResult& result) {
-    result.isTest = false;
     PolicySummary& summary = result.summary = PolicySummary{};
     for (const XmlNodePtr& child : policy.children()) {
         if (child->name == "ACCESS") {
@@ -301,11 +305,11 @@ void buildSummary(const XmlNode& policy, MatchResult& result) {
             summary.statements.push_back(readStatement(*child));
         } else if (child->name == "DISPUTES-GROUP") {
             readDisputes(*child, summary);
-        } else if (child->name == "TEST") {
-            result.isTest = true;
         }
     }
 }
+
+namespace {
 
 std::map<std::string, std::string> categoryTexts(const XmlNode& categories,
                                                  std::string_view optional) {
@@ -324,5 +328,7 @@ std::map<std::string, std::string> categoryTexts(const XmlNode& categories,
     }
     return texts;
 }
+
+}  // namespace
 
 }  // namespace perchlight

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "prefs/ModuleDirectory.h"
+#include "util/ModuleDirectory.h"
 
 namespace perchlight {
 namespace {

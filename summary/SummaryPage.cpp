@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "core/MatchResult.h"
-#include "prefs/ModuleDirectory.h"
 #include "summary/PolicySummary.h"
 #include "summary/TemplateEngine.h"
 #include "util/Error.h"
+#include "util/FileReader.h"
+#include "util/ModuleDirectory.h"
 
 namespace perchlight {
 namespace {
@@ -37,11 +38,12 @@ constexpr std::array<std::string_view, 5> kFaxKeys = {"BusinessFaxIntCode", "Bus
                                                       "BusinessFaxNumber", "BusinessFaxExt",
                                                       "BusinessFaxComment"};
 
+// Templates are a few kilobytes; a larger file is not ours and reads as missing.
+constexpr std::uintmax_t kMaxTemplateBytes = 1024 * 1024;
+
 std::string readTemplate(std::string_view name) {
-    std::ifstream in(moduleDirectory() + "/" + std::string(name), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return in ? text.str() : std::string();
+    return FileReader::read(moduleDirectory() + "/" + std::string(name), kMaxTemplateBytes)
+        .value_or(std::string());
 }
 
 bool isBlank(std::string_view text) {

@@ -10,17 +10,6 @@ namespace {
 
 using namespace perchlight::test;
 
-TEST(BaseDataSchemaLoad, InstalledSchemaIsTheModuleDirectorysFile) {
-    // The first use in a process fixes the path; every test that uses it provides the file.
-    const ModuleHome home({BaseDataSchema::kFileName});
-    BaseDataSchema& installed = BaseDataSchema::installed();
-    EXPECT_TRUE(installed.path().ends_with("/BaseDataschema-std.xml"));
-    const auto schema = installed.schema();
-    ASSERT_NE(schema, nullptr);
-    EXPECT_NE(schema->findDefinition("user.home-info.postal.street"), nullptr);
-    EXPECT_EQ(BaseDataSchema::installed().schema(), schema);
-}
-
 TEST(BaseDataSchemaLoad, MissingOrUnpreparableFileIsNotTriedAgain) {
     const TempDir dir;
     BaseDataSchema missing((dir / "base.xml").string());

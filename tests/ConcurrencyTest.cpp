@@ -18,6 +18,7 @@
 #include "LoopbackServer.h"
 #include "TestSupport.h"
 #include "browser/HeadlessOwner.h"
+#include "core/P3PEvaluator.h"
 #include "prefs/P3PPreferences.h"
 #include "retrieval/HttpClient.h"
 #include "retrieval/PageCheck.h"
@@ -82,6 +83,7 @@ class ConcurrencyTest : public ::testing::Test {
           ruleSet_(test::readFile(test::dataDir() / "appel-high.xml")),
           cache_((home_.path() / "cache").string()),
           store_(&cache_) {
+        cache_.setEvaluator(&evaluator_);
         cache_.setRuleSetReader([this](std::string& ruleSet) {
             ruleSet = ruleSet_;
             return true;
@@ -140,6 +142,8 @@ class ConcurrencyTest : public ::testing::Test {
     std::string ruleSet_;
     test::LoopbackServer loopback_;
     PolicyCache cache_;
+    // Evaluates with the shipped base data schema, as the agent's services do.
+    const P3PEvaluator evaluator_{&cache_, test::shippedSchema()};
     ReferenceStore store_;
     std::vector<std::unique_ptr<P3PMatchInfo>> infos_;
     std::vector<std::unique_ptr<HeadlessOwner>> owners_;

@@ -13,6 +13,8 @@
 namespace perchlight {
 namespace {
 
+using enum CustomSetting;
+
 using test::dataDir;
 using test::readFile;
 using test::TempDir;

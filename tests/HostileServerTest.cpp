@@ -17,6 +17,7 @@
 #include "retrieval/HttpClient.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
+#include "summary/PolicySummary.h"
 #include "util/Error.h"
 
 namespace perchlight {
@@ -281,7 +282,7 @@ TEST_F(HostileServerTest, Schema_ExpandingSchemasEndWithTheirErrorInBoundedTimeA
         const auto start = steady_clock::now();
         MatchResult result;
         try {
-            P3PEvaluator(&cache_, schema)
+            P3PEvaluator(&cache_, schema, buildSummary)
                 .evaluatePolicy(rules, policy, Url(loopback_.url("/w3c/p3p.xml")), "p", result);
             ADD_FAILURE() << c.about << ": evaluated";
         } catch (const Error& error) {
@@ -321,7 +322,7 @@ TEST(HostileDocument, Policy_PathologicalShapesEndInBoundedTime) {
         const auto start = steady_clock::now();
         bool parsed = true;
         try {
-            P3PEvaluator(nullptr, schema)
+            P3PEvaluator(nullptr, schema, buildSummary)
                 .evaluatePolicy(rules, c.policy, Url("http://a.example/p3p.xml"), "p", result);
         } catch (const Error& error) {
             parsed = false;

@@ -83,7 +83,6 @@ struct Expected {
 };
 
 TEST(InstalledRuleSets, GiveTheExamplePoliciesTheirVerdicts) {
-    const test::ModuleHome home({BaseDataSchema::kFileName});
     const Expected expected[] = {
         {"shop-basic.xml", kStateNoConflict, kStateNoConflict, kStateNoConflict},
         {"newsletter.xml", kStateNoConflict, kStateNoConflict, kStateConflict},
@@ -100,19 +99,19 @@ TEST(InstalledRuleSets, GiveTheExamplePoliciesTheirVerdicts) {
             const std::string ruleSet =
                 readFile(dataDir() / (std::string("appel-") + level + ".xml"));
             MatchResult result;
-            P3PEvaluator().evaluatePolicy(ruleSet, policy, Url("file:///examples/x.xml"), "",
-                                          result);
+            P3PEvaluator(nullptr, test::shippedSchema())
+                .evaluatePolicy(ruleSet, policy, Url("file:///examples/x.xml"), "", result);
             EXPECT_EQ(result.state, state) << row.policy << " at level " << level;
         }
     }
 }
 
 TEST(InstalledRuleSets, ConflictDescriptionsAreTheRulesThatFired) {
-    const test::ModuleHome home({BaseDataSchema::kFileName});
     const std::string policy = readFile(dataDir() / "examples" / "marketing.xml");
     MatchResult result;
-    P3PEvaluator().evaluatePolicy(readFile(dataDir() / "appel-low.xml"), policy,
-                                  Url("http://retail.example/w3c/policy.xml"), "", result);
+    P3PEvaluator(nullptr, test::shippedSchema())
+        .evaluatePolicy(readFile(dataDir() / "appel-low.xml"), policy,
+                        Url("http://retail.example/w3c/policy.xml"), "", result);
     EXPECT_THAT(result.descriptions,
                 testing::ElementsAre("Site may share financial information or information about "
                                      "your purchases with other companies (other than those "

@@ -46,11 +46,6 @@ std::string policy(const std::string& attributes = "", const std::string& extra 
 const Url kPolicyUrl("http://a.example/w3c/p3p.xml");
 
 // The shipped base schema, read from the bundled data directory and not from a module directory.
-BaseDataSchema& shippedSchema() {
-    static BaseDataSchema schema((dataDir() / BaseDataSchema::kFileName).string());
-    return schema;
-}
-
 P3PEvaluator evaluator() {
     return P3PEvaluator(nullptr, shippedSchema());
 }

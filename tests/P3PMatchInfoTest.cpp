@@ -5,6 +5,7 @@
 #include <map>
 
 #include "TestSupport.h"
+#include "core/P3PEvaluator.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
 #include "util/Error.h"
@@ -31,6 +32,7 @@ class P3PMatchInfoTest : public ::testing::Test {
                  }),
           store_(&cache_),
           info_(store_, cache_) {
+        cache_.setEvaluator(&evaluator_);
         cache_.setRuleSetReader([](std::string& ruleSet) {
             ruleSet = test::readFile(test::dataDir() / "appel-high.xml");
             return true;
@@ -55,6 +57,8 @@ class P3PMatchInfoTest : public ::testing::Test {
     std::map<std::string, std::string> web_;
     std::map<std::string, int> fetches_;
     PolicyCache cache_;
+    // Evaluates with the shipped base data schema, as the agent's services do.
+    const P3PEvaluator evaluator_{&cache_, test::shippedSchema()};
     ReferenceStore store_;
     P3PMatchInfo info_;
 };

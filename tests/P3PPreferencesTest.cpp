@@ -12,12 +12,16 @@
 
 #include "PreferenceTestEnvironment.h"
 #include "core/DocumentSource.h"
+#include "core/P3PEvaluator.h"
 #include "prefs/BirdSettings.h"
 #include "prefs/RegistryKey.h"
 #include "util/Error.h"
 
 namespace perchlight {
 namespace {
+
+using enum CustomSetting;
+using enum PrivacyLevel;
 
 using test::dataDir;
 using test::PreferenceTestEnvironment;
@@ -200,9 +204,6 @@ TEST_F(P3PPreferencesTest, ActiveRuleSet_IsReadAfreshForTheLevel) {
     EXPECT_EQ(ruleSet, readFile(dataDir() / "appel-low.xml"));
     preferences_.setPrivacyLevel(kLevelCustom);
     EXPECT_FALSE(preferences_.readActiveRuleSet(ruleSet));  // no custom file yet
-    preferences_.setPrivacyLevel(9);
-    EXPECT_EQ(preferences_.activeRuleSetPath(false), environment_.home());
-    EXPECT_FALSE(preferences_.readActiveRuleSet(ruleSet));
 }
 
 TEST_F(P3PPreferencesTest, ActiveRuleSetPath_RefreshShowsTheLevelsWarnings) {
@@ -280,7 +281,7 @@ class CookieDecisionTest : public P3PPreferencesTest {
                 }
                 return "http://" + domain + "/p3p.xml" + (name == "named" ? "#basic" : "");
             },
-            &documents_);
+            &documents_, &evaluator_);
     }
 
     void setCookies(std::int32_t setting, std::int32_t accept = 0, std::int32_t crossSite = 0) {
@@ -292,6 +293,7 @@ class CookieDecisionTest : public P3PPreferencesTest {
     }
 
     Documents documents_;
+    const P3PEvaluator evaluator_{nullptr, test::shippedSchema()};
 };
 
 TEST_F(CookieDecisionTest, PolicyCheck_CountsTheRulesThePolicyBreaks) {
@@ -305,7 +307,7 @@ TEST_F(CookieDecisionTest, PolicyCheck_CountsTheRulesThePolicyBreaks) {
     EXPECT_EQ(documents_.asked.at(1), "http://shop.example/p3p.xml");  // without its fragment
     preferences_.setPrivacyLevel(kLevelCustom);
     EXPECT_EQ(preferences_.cookiePolicyCheck("id", "", "shop.example", "/"), -2);
-    preferences_.setCookiePolicySource(nullptr, nullptr);
+    preferences_.setCookiePolicySource(nullptr, nullptr, nullptr);
     EXPECT_EQ(preferences_.cookiePolicyCheck("id", "", "shop.example", "/"), -1);
 }
 

@@ -8,6 +8,7 @@
 #include "LoopbackServer.h"
 #include "TestSupport.h"
 #include "browser/HeadlessOwner.h"
+#include "core/P3PEvaluator.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
 
@@ -26,6 +27,7 @@ class PageCheckTest : public ::testing::Test {
           cache_((home_.path() / "cache").string()),
           store_(&cache_),
           info_(store_, cache_) {
+        cache_.setEvaluator(&evaluator_);
         cache_.setRuleSetReader([](std::string& ruleSet) {
             ruleSet = test::readFile(test::dataDir() / "appel-high.xml");
             return true;
@@ -66,6 +68,8 @@ class PageCheckTest : public ::testing::Test {
     std::mutex lock_;
     std::map<std::string, int> requests_;
     PolicyCache cache_;
+    // Evaluates with the shipped base data schema, as the agent's services do.
+    const P3PEvaluator evaluator_{&cache_, test::shippedSchema()};
     ReferenceStore store_;
     P3PMatchInfo info_;
 };

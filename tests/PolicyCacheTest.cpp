@@ -9,7 +9,9 @@
 
 #include "LoopbackServer.h"
 #include "TestSupport.h"
+#include "core/P3PEvaluator.h"
 #include "retrieval/Globals.h"
+#include "retrieval/GlobalsDetail.h"
 #include "retrieval/HttpClient.h"
 #include "util/Error.h"
 
@@ -190,8 +192,7 @@ TEST_F(PolicyCacheTest, Index_TwoProcessesCachingTheSameUrlsKeepTheirOwnFiles) {
     const auto text = [](const std::string& who, int i) {
         return "<POLICIES name='" + who + std::to_string(i) + "'/>";
     };
-    const auto cacheAll = [&](const std::string& who) {
-        PolicyCache cache = newCache();
+    const auto cacheAll = [&](PolicyCache& cache, const std::string& who) {
         bool own = cache.storeDocument("http://" + who + ".example/", text(who, 0), 0);
         for (int i = 0; i < kUrls; ++i) {
             own = cache.storeDocument(url(i), text(who, i), 0) && own;
@@ -199,7 +200,7 @@ TEST_F(PolicyCacheTest, Index_TwoProcessesCachingTheSameUrlsKeepTheirOwnFiles) {
         for (int i = 0; i < kUrls; ++i) {
             own = cache.readCachedDocument(url(i)) == text(who, i) && own;
         }
-        return std::make_pair(std::move(cache), own);
+        return own;
     };
     setTempNameCounterForTesting(0);
     int start[2];
@@ -209,12 +210,14 @@ TEST_F(PolicyCacheTest, Index_TwoProcessesCachingTheSameUrlsKeepTheirOwnFiles) {
     if (child == 0) {
         char go = 0;
         const bool started = read(start[0], &go, 1) == 1;
-        auto [cache, own] = cacheAll("child");
+        PolicyCache cache = newCache();
+        const bool own = cacheAll(cache, "child");
         cache.writeCacheIndex();
         _exit(started && own ? 0 : 1);
     }
     ASSERT_EQ(write(start[1], "g", 1), 1);
-    auto [cache, own] = cacheAll("parent");
+    PolicyCache cache = newCache();
+    const bool own = cacheAll(cache, "parent");
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     close(start[0]);
@@ -272,8 +275,9 @@ TEST_F(PolicyCacheTest, Clear_RemovesTheDirectoryAndTellsTheListener) {
 }
 
 TEST_F(PolicyCacheTest, Evaluate_ReportsEachWayOfFailingAndThenTheVerdict) {
-    const test::ModuleHome home({"BaseDataschema-std.xml"});
     PolicyCache cache = newCache();
+    const P3PEvaluator evaluator(&cache, test::shippedSchema());
+    cache.setEvaluator(&evaluator);
     MatchResult result;
     EXPECT_EQ(cache.evaluatePolicy("", result), 0);
     EXPECT_EQ(result.state, kStateNotEvaluated);

@@ -1,4 +1,5 @@
 #include "retrieval/ReferenceStore.h"
+#include "retrieval/ReferenceStoreDetail.h"
 
 #include <gtest/gtest.h>
 

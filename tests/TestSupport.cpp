@@ -7,10 +7,17 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/BaseDataSchema.h"
+
 namespace perchlight::test {
 
 std::filesystem::path dataDir() {
     return PERCHLIGHT_DATA_DIR;
+}
+
+BaseDataSchema& shippedSchema() {
+    static BaseDataSchema schema((dataDir() / BaseDataSchema::kFileName).string());
+    return schema;
 }
 
 std::string readFile(const std::filesystem::path& path) {

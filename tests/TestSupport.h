@@ -5,6 +5,10 @@
 #include <optional>
 #include <string>
 
+namespace perchlight {
+class BaseDataSchema;
+}
+
 namespace perchlight::test {
 
 // The bundled data directory (rule sets, example policies).
@@ -13,6 +17,9 @@ std::filesystem::path dataDir();
 // The whole content of a file; fails the calling test when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// The base data schema of the bundled data directory, loaded once per test program.
+BaseDataSchema& shippedSchema();
 
 // A fresh directory removed with everything in it when the object goes.
 class TempDir {

@@ -64,10 +64,18 @@ std::string Url::base() const {
     return result;
 }
 
+std::string Url::host() const {
+    return empty() ? std::string() : part(parse(text_).get(), CURLUPART_HOST);
+}
+
 Url Url::withoutFragment() const {
     Url result;
-    result.text_ = text_.substr(0, text_.find('#'));
+    result.text_ = withoutFragment(text_);
     return result;
+}
+
+std::string Url::withoutFragment(const std::string& text) {
+    return text.substr(0, text.find('#'));
 }
 
 std::string Url::fragment() const {

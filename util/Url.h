@@ -19,8 +19,13 @@ class Url {
     std::string protocol() const;
     // The site base: scheme, "://", host and, when the URL names one, ":" and the port.
     std::string base() const;
+    // The host as the URL names it (an IPv6 address in brackets), without the port; empty for
+    // an empty URL.
+    std::string host() const;
     // The URL without its "#fragment".
     Url withoutFragment() const;
+    // A URL text up to its first "#", for texts that need not be parsed.
+    static std::string withoutFragment(const std::string& text);
     // The fragment without its "#"; empty when there is none.
     std::string fragment() const;
     // Resolves a reference relative to this URL; raises "Invalid URL" when that fails.

@@ -1,4 +1,4 @@
-#include "prefs/ModuleDirectory.h"
+#include "util/ModuleDirectory.h"
 
 #include <cstdlib>
 #include <filesystem>

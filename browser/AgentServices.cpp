@@ -1,0 +1,46 @@
+#include "browser/AgentServices.h"
+
+#include <optional>
+#include <utility>
+
+#include "core/XmlNode.h"
+#include "summary/PolicySummary.h"
+#include "util/FileReader.h"
+
+namespace perchlight {
+
+AgentServices::AgentServices(std::string moduleDirectory)
+    : moduleDirectory_(std::move(moduleDirectory)),
+      baseSchema_(moduleDirectory_ + "/" + BaseDataSchema::kFileName),
+      cache_(moduleDirectory_ + "/cache"),
+      referenceStore_(&cache_),
+      preferences_(moduleDirectory_),
+      evaluator_(&cache_, baseSchema_, buildSummary) {
+    cache_.setEvaluator(&evaluator_);
+    cache_.setRuleSetReader([this](std::string& ruleSet) { return readRuleSet(ruleSet); });
+    cache_.setClearListener([this] { referenceStore_.clear(); });
+    preferences_.setCookiePolicySource(
+        [this](const std::string& name, const std::string& value, const std::string& domain,
+               const std::string& path) {
+            return referenceStore_.lookupCookiePolicy(name, value, domain, path).str();
+        },
+        &cache_, &evaluator_);
+}
+
+void AgentServices::setRuleSetFile(std::string path) {
+    ruleSetFile_ = std::move(path);
+}
+
+bool AgentServices::readRuleSet(std::string& ruleSet) {
+    if (ruleSetFile_.empty()) {
+        return preferences_.readActiveRuleSet(ruleSet);
+    }
+    std::optional<std::string> bytes = FileReader::read(ruleSetFile_, XmlNode::kMaxFileSize);
+    if (!bytes) {
+        return false;
+    }
+    ruleSet = std::move(*bytes);
+    return true;
+}
+
+}  // namespace perchlight
