@@ -26,7 +26,7 @@ const QColor kBeak(0xf0, 0x8a, 0x10);
 const QColor kMarkBlack(0x10, 0x10, 0x10);
 const QColor kMarkRed(0xd0, 0x10, 0x10);
 
-enum class Wing { Folded, Raised, Level, Lowered };
+enum class Wing { Folded, Raised, Level, Lowered, Rising };
 
 void drawBar(QPainter& painter) {
     const QRectF bar(0.5, 0.5, BirdFrames::kWidth - 1.0, BirdFrames::kHeight - 1.0);
@@ -61,6 +61,14 @@ QPainterPath wingPath(Wing wing) {
             path.lineTo(8.8, -1.6);
             path.lineTo(10.5, -1.2);
             path.lineTo(5.0, 1.4);
+            path.closeSubpath();
+            break;
+        case Wing::Rising:  // on its way up again, half raised
+            path.moveTo(-1.0, -0.8);
+            path.lineTo(7.0, -6.8);
+            path.lineTo(7.2, -4.4);
+            path.lineTo(9.4, -4.8);
+            path.lineTo(5.6, 0.9);
             path.closeSubpath();
             break;
         case Wing::Lowered:  // beating down below the belly
@@ -197,7 +205,8 @@ void drawFrame(QPainter& painter, int index) {
         case BirdFrames::kEmptyBar:
             break;
         default: {  // the flapping yellow bird of a running check
-            static constexpr Wing kBeat[] = {Wing::Raised, Wing::Level, Wing::Lowered, Wing::Level};
+            static constexpr Wing kBeat[] = {Wing::Raised, Wing::Level, Wing::Lowered,
+                                             Wing::Rising};
             const int step = index - BirdFrames::kFirstFlap;
             drawQuestionMark(painter, step % 2 == 0 ? kMarkBlack : kYellow.body);
             drawBirdAt(painter, kYellow, kBeat[step], false, 1.0,

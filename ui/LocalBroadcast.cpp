@@ -34,9 +34,8 @@ LocalBroadcast::LocalBroadcast(const QString& folder, QObject* parent)
 }
 
 LocalBroadcast::~LocalBroadcast() {
-    if (m_server.isListening()) {
-        m_server.close();  // removes the socket file
-    }
+    m_listening = false;
+    m_server.close();  // removes the socket file
 }
 
 QString LocalBroadcast::socketPath() const {
@@ -44,7 +43,7 @@ QString LocalBroadcast::socketPath() const {
 }
 
 bool LocalBroadcast::listen() {
-    if (m_server.isListening()) {
+    if (m_listening) {
         return true;
     }
     if (!QDir().mkpath(m_folder) || !folderIsPrivate()) {
@@ -52,7 +51,8 @@ bool LocalBroadcast::listen() {
     }
     QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QLocalServer::removeServer(socketPath());  // left by an earlier process with our id
-    return m_server.listen(socketPath());
+    m_listening = m_server.listen(socketPath());
+    return m_listening;
 }
 
 // Anyone who can write into the folder could impersonate the processes in it.
@@ -62,7 +62,7 @@ bool LocalBroadcast::folderIsPrivate() const {
 }
 
 void LocalBroadcast::broadcast(int command, bool allProcesses) {
-    if (!isBroadcastCommand(command) || !m_server.isListening()) {
+    if (!isBroadcastCommand(command) || !m_listening) {
         return;
     }
     const QByteArray line = QByteArray::number(command) + '\n';

@@ -3,6 +3,7 @@
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
+#include <atomic>
 
 #include "prefs/BirdBroadcast.h"
 
@@ -38,7 +39,7 @@ class LocalBroadcast : public QObject, public BirdBroadcast {
     // file of the same name. False when the folder is not the user's own or listening fails: the
     // process then neither sends nor receives.
     bool listen();
-    bool isListening() const { return m_server.isListening(); }
+    bool isListening() const { return m_listening; }
     // This process's socket.
     QString socketPath() const;
 
@@ -59,6 +60,7 @@ class LocalBroadcast : public QObject, public BirdBroadcast {
     const QString m_folder;
     const QString m_ownName;
     QLocalServer m_server;
+    std::atomic<bool> m_listening = false;  // read by broadcasting threads
 };
 
 }  // namespace perchlight

@@ -194,6 +194,7 @@ class BirdWindowTest : public QObject {
         QTRY_VERIFY(bird.animating());
         QCOMPARE(bird.frame(), int(BirdFrames::kFirstFlap));
         QCOMPARE(bird.tipText(), BirdWindow::kTipIdle);
+        QCOMPARE(bird.cursor().shape(), Qt::WaitCursor);
         QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 6, 5000);
         for (int i = 1; i < frames.count(); ++i) {
             const int previous = frames.at(i - 1).at(0).toInt();
@@ -203,6 +204,7 @@ class BirdWindowTest : public QObject {
         bird.showVerdict(0, 0, false);
         QTRY_COMPARE(bird.frame(), int(BirdFrames::kMatched));
         QVERIFY(!bird.animating());
+        QCOMPARE(bird.cursor().shape(), Qt::ArrowCursor);
     }
 
     void checking_withAnimationOff_keepsPreviousPicture() {

@@ -92,14 +92,16 @@ class LocalBroadcastTest : public QObject {
     }
 
     void listen_createsPrivateFolderAndSocket() {
-        LocalBroadcast broadcast(m_path);
-        QVERIFY(broadcast.listen());
+        auto broadcast = std::make_unique<LocalBroadcast>(m_path);
+        QVERIFY(broadcast->listen());
         const QFile::Permissions permissions = QFileInfo(m_path).permissions();
         QVERIFY(permissions.testFlags(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QCOMPARE(int(permissions & 0x0077), 0);  // nothing for the group or others
-        QCOMPARE(broadcast.socketPath(),
-                 m_path + "/" + QString::number(QCoreApplication::applicationPid()));
-        QVERIFY(QFileInfo::exists(broadcast.socketPath()));
+        const QString socket = m_path + "/" + QString::number(QCoreApplication::applicationPid());
+        QCOMPARE(broadcast->socketPath(), socket);
+        QVERIFY(QFileInfo::exists(socket));
+        broadcast.reset();
+        QVERIFY(!QFileInfo::exists(socket));  // a process that ends leaves nothing behind
     }
 
     void listen_replacesStaleFileOfItsOwnId() {
