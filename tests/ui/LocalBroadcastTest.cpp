@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 #include "ui/BirdCommands.h"
@@ -184,6 +185,24 @@ class LocalBroadcastTest : public QObject {
         QVERIFY(clock.elapsed() < 2000);
         QVERIFY(!QFileInfo::exists(socket));
         QVERIFY(living.waitFor("received 32802"));
+    }
+
+    // A stopped process holds no one up: the kernel keeps the line until it runs again.
+    void stoppedProcess_getsTheCommandWhenItResumes() {
+        LocalBroadcast broadcast(m_path);
+        QVERIFY(broadcast.listen());
+        Peer sleeper(m_path);
+        QVERIFY(sleeper.waitFor("ready"));
+        QCOMPARE(::kill(pid_t(sleeper.pid()), SIGSTOP), 0);
+        QElapsedTimer clock;
+        clock.start();
+        broadcast.broadcast(kBroadcastReloadNoPromptSites, false);
+        broadcast.broadcast(kBroadcastReloadSettings, false);
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(::kill(pid_t(sleeper.pid()), SIGCONT), 0);
+        QVERIFY(sleeper.waitFor("received 32805"));
+        QVERIFY(sleeper.waitFor("received 32804"));
+        QCOMPARE(received(sleeper).size(), 2);
     }
 
     void unknownCommands_areNeitherSentNorAccepted() {
