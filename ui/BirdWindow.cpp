@@ -1,6 +1,7 @@
 #include "ui/BirdWindow.h"
 
 #include <QBitmap>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QHelpEvent>
 #include <QLabel>
@@ -10,7 +11,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-#include <QStyle>
 #include <QToolTip>
 #include <QWindow>
 #include <exception>
@@ -264,8 +264,7 @@ void BirdWindow::dock(QWidget* slot) {
     } else {
         move(slot->width() - width(), (slot->height() - height()) / 2);
     }
-    setMask(QPixmap::fromImage(BirdFrames::shape())
-                .createMaskFromColor(QColor(BirdFrames::kTransparent), Qt::MaskInColor));
+    applyShape();
     if (shown) {
         show();
     }
@@ -279,13 +278,18 @@ void BirdWindow::floatAt(const QPoint& position) {
             parentWidget()->layout()->removeWidget(this);
         }
         setParent(frameWindow, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
-        setMask(QPixmap::fromImage(BirdFrames::shape())
-                    .createMaskFromColor(QColor(BirdFrames::kTransparent), Qt::MaskInColor));
+        applyShape();
         if (shown) {
             show();
         }
     }
     move(position);
+}
+
+// The rounded corners. QImage::createMaskFromColor with MaskOutColor would give the inverse.
+void BirdWindow::applyShape() {
+    setMask(QPixmap::fromImage(BirdFrames::shape())
+                .createMaskFromColor(QColor(BirdFrames::kTransparent), Qt::MaskInColor));
 }
 
 void BirdWindow::startMove() {
@@ -444,6 +448,13 @@ void BirdWindow::mousePressEvent(QMouseEvent* event) {
 void BirdWindow::mouseMoveEvent(QMouseEvent* event) {
     if (m_moving) {
         move(event->globalPosition().toPoint());
+    }
+}
+
+// The window manager may offer to close the floating bird; it stays as long as its window.
+void BirdWindow::closeEvent(QCloseEvent* event) {
+    if (event->spontaneous()) {
+        event->ignore();
     }
 }
 

@@ -18,7 +18,8 @@ class BirdOwner;
 // bar or floating at the user's chosen screen position. Its state setters may be called from any
 // thread: they queue the change onto the GUI thread, where changes of a superseded check are
 // dropped. Everything else is for the GUI thread. The owner outlives the bird, and a check thread
-// that reports to it ends before the bird is destroyed.
+// that reports to it ends before the bird is destroyed. Docked, the bird is a child of the slot;
+// floating, of the frame window: an owner that holds it keeps a QPointer or destroys it first.
 class BirdWindow : public QWidget {
     Q_OBJECT
     Q_PROPERTY(int frame READ frame NOTIFY frameChanged)
@@ -86,6 +87,7 @@ class BirdWindow : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void carryOut(int command);
@@ -100,6 +102,7 @@ class BirdWindow : public QWidget {
     void advanceAnimation();
     void dock(QWidget* slot);
     void floatAt(const QPoint& position);
+    void applyShape();
     void grabPointerWhenExposed();
     void dropAt(const QPoint& position);
     void saveAndBroadcastPlacement();

@@ -496,6 +496,15 @@ class BirdWindowTest : public QObject {
         bird.showVerdict(0, 1, false);
         QTRY_COMPARE(bird.frame(), int(BirdFrames::kUnmatched));
         QVERIFY(owner.window.grab().scaled(840, 160).save(folder + "/docked-x2.png"));
+
+        bird.setTipText(
+            "<b>Example Co</b>'s privacy policy  does not match your preferences \n"
+            "\nThe site collects your contact details to tell you about its products, and "
+            "shares them with companies whose practices are unknown.");
+        settle(bird);
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), bird.mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(&bird, &help);
+        QVERIFY(bird.tipLabel()->grab().save(folder + "/tooltip.png"));
     }
 };
 
