@@ -5,8 +5,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 #include "ui/BirdCommands.h"
 #include "ui/LocalBroadcast.h"
@@ -203,6 +205,22 @@ class LocalBroadcastTest : public QObject {
         QVERIFY(sleeper.waitFor("received 32805"));
         QVERIFY(sleeper.waitFor("received 32804"));
         QCOMPARE(received(sleeper).size(), 2);
+    }
+
+    // A check thread may broadcast; what reaches this process arrives on the GUI thread.
+    void broadcastFromAnotherThread_arrivesOnTheGuiThread() {
+        LocalBroadcast broadcast(m_path);
+        QVERIFY(broadcast.listen());
+        Peer other(m_path);
+        QVERIFY(other.waitFor("ready"));
+        QThread* receivedOn = nullptr;
+        connect(&broadcast, &LocalBroadcast::commandReceived, this,
+                [&] { receivedOn = QThread::currentThread(); });
+        std::thread checkThread([&] { broadcast.broadcast(kBroadcastReloadSettings, true); });
+        checkThread.join();
+        QVERIFY(other.waitFor("received 32804"));
+        QTRY_VERIFY(receivedOn != nullptr);
+        QCOMPARE(receivedOn, QThread::currentThread());
     }
 
     void unknownCommands_areNeitherSentNorAccepted() {
