@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QImage>
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>

@@ -62,14 +62,17 @@ bool LocalBroadcast::folderIsPrivate() const {
 }
 
 void LocalBroadcast::broadcast(int command, bool allProcesses) {
-    if (!isBroadcastCommand(command) || !m_listening) {
+    if (!isBroadcastCommand(command)) {
         return;
     }
-    const QByteArray line = QByteArray::number(command) + '\n';
-    const QStringList names = QDir(m_folder).entryList(QDir::System | QDir::Files | QDir::Hidden);
-    for (const QString& name : names) {
-        if (name != m_ownName && isProcessId(name)) {
-            sendTo(m_folder + QLatin1Char('/') + name, line);
+    if (m_listening) {  // else the folder is not safe to write into: this process is alone
+        const QByteArray line = QByteArray::number(command) + '\n';
+        const QStringList names =
+            QDir(m_folder).entryList(QDir::System | QDir::Files | QDir::Hidden);
+        for (const QString& name : names) {
+            if (name != m_ownName && isProcessId(name)) {
+                sendTo(m_folder + QLatin1Char('/') + name, line);
+            }
         }
     }
     if (allProcesses) {

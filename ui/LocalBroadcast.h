@@ -37,7 +37,7 @@ class LocalBroadcast : public QObject, public BirdBroadcast {
 
     // Creates the folder (owner only) and listens on this process's socket, replacing a stale
     // file of the same name. False when the folder is not the user's own or listening fails: the
-    // process then neither sends nor receives.
+    // process then reaches only itself.
     bool listen();
     bool isListening() const { return m_listening; }
     // This process's socket.
