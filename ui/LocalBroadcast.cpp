@@ -21,8 +21,8 @@ bool isProcessId(const QString& name) {
 }  // namespace
 
 QString LocalBroadcast::defaultFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-           QStringLiteral("/perchlight");
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/perchlight");
 }
 
 LocalBroadcast::LocalBroadcast(const QString& folder, QObject* parent)
@@ -46,7 +46,7 @@ bool LocalBroadcast::listen() {
     if (m_listening) {
         return true;
     }
-    if (!QDir().mkpath(m_folder) || !folderIsPrivate()) {
+    if (m_folder.isEmpty() || !QDir().mkpath(m_folder) || !folderIsPrivate()) {
         return false;
     }
     QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

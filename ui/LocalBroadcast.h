@@ -29,7 +29,7 @@ class LocalBroadcast : public QObject, public BirdBroadcast {
     // Longest wait for a socket to take a connection or a line (only a full queue makes one wait).
     static constexpr int kSocketTimeout = 100;  // ms
 
-    // The runtime folder of the user + "/perchlight".
+    // The runtime folder of the user + "/perchlight"; empty when the user has none.
     static QString defaultFolder();
 
     explicit LocalBroadcast(const QString& folder = defaultFolder(), QObject* parent = nullptr);
