@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QImage>
+
+namespace perchlight {
+
+// The bird's pictures: a strip of fourteen 100 x 18 frames and the shape image whose magenta
+// pixels are transparent. Both are drawn here, once per process, at first use. Thread-safe.
+class BirdFrames {
+  public:
+    static constexpr int kWidth = 100;
+    static constexpr int kHeight = 18;
+    static constexpr int kCount = 14;
+
+    // Frame numbers, in the order of the strip.
+    enum Frame : int {
+        kMatched = 0,
+        kPartlyMatched = 1,
+        kMatchedCookieBlocked = 2,
+        kPartlyMatchedCookieBlocked = 3,
+        kUnknown = 4,
+        kUnknownCookieBlocked = 5,
+        kUnmatched = 6,
+        kUnmatchedCookieBlocked = 7,
+        kSleeping = 8,
+        kEmptyBar = 9,
+        kFirstFlap = 10,
+        kLastFlap = 13,
+    };
+
+    // The colour of the shape image's transparent pixels.
+    static constexpr QRgb kTransparent = qRgb(255, 0, 255);
+
+    // The 1400 x 18 strip of all frames, left to right.
+    static const QImage& strip();
+    // The 100 x 18 shape: kTransparent at the rounded corners, anything else is the bird.
+    static const QImage& shape();
+    // One frame of the strip.
+    static QImage frame(int index);
+};
+
+}  // namespace perchlight
