@@ -24,7 +24,8 @@ std::optional<QUrl> AddressInput::toUrl(const QString& typed) {
         return QUrl::fromLocalFile(text);
     }
     // "scheme:" as the start of an address, unless it is a host followed by a port number.
-    static const QRegularExpression schemePrefix(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?!\\d)"));
+    static const QRegularExpression schemePrefix(
+        QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?!\\d)"));
     const QString candidate =
         schemePrefix.match(text).hasMatch() ? text : QStringLiteral("http://") + text;
     const QUrl url(candidate, QUrl::StrictMode);

@@ -29,7 +29,9 @@ class BrowserPage : public QWebEnginePage {
     BrowserPage(QWebEngineProfile* profile, QObject* parent);
 
     // Who answers beforeNavigate; without one every navigation goes ahead.
-    void setNavigationHandler(NavigationHandler handler) { m_navigationHandler = std::move(handler); }
+    void setNavigationHandler(NavigationHandler handler) {
+        m_navigationHandler = std::move(handler);
+    }
     // Where pages that ask for a new window go; without one they are refused.
     void setWindowFactory(WindowFactory factory) { m_windowFactory = std::move(factory); }
     // Asks the handler; false cancels.

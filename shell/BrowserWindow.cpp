@@ -50,13 +50,13 @@ BrowserWindow::BrowserWindow(BrowserShell& shell, QWebEngineProfile* profile,
     setCentralWidget(m_view);
     buildToolBar();
 
-    m_page->setNavigationHandler([this](const Navigation& navigation) {
-        return beforeNavigate(navigation);
-    });
+    m_page->setNavigationHandler(
+        [this](const Navigation& navigation) { return beforeNavigate(navigation); });
     m_page->setWindowFactory([this]() -> QWebEnginePage* { return m_shell.newWindow()->page(); });
     connect(m_page, &BrowserPage::documentCompleted, this, &BrowserWindow::onDocumentCompleted);
-    connect(m_page, &BrowserPage::reloadStarted, this,
-            [this] { forEachHelper("reloaded", [](BrowserHelper& helper) { helper.reloaded(); }); });
+    connect(m_page, &BrowserPage::reloadStarted, this, [this] {
+        forEachHelper("reloaded", [](BrowserHelper& helper) { helper.reloaded(); });
+    });
     connect(m_page, &BrowserPage::loadFailedWith, this, &BrowserWindow::loadFailed);
     connect(m_page, &QWebEnginePage::urlChanged, this,
             [this](const QUrl& url) { m_address->setText(url.toDisplayString()); });
@@ -98,8 +98,8 @@ void BrowserWindow::buildToolBar() {
                 QStringLiteral("Only http, https, file and about: addresses are loaded"), 5000);
         }
     });
-    QAction* newWindow = bar->addAction(style()->standardIcon(QStyle::SP_FileIcon),
-                                        QStringLiteral("New Window"));
+    QAction* newWindow =
+        bar->addAction(style()->standardIcon(QStyle::SP_FileIcon), QStringLiteral("New Window"));
     newWindow->setObjectName(QStringLiteral("newWindowAction"));
     newWindow->setShortcut(QKeySequence::New);
     connect(newWindow, &QAction::triggered, this, [this] { m_shell.newWindow(); });
@@ -221,9 +221,13 @@ void BrowserWindow::load(const QUrl& url) {
     m_page->load(url);
 }
 
-QUrl BrowserWindow::currentUrl() { return m_page->url(); }
+QUrl BrowserWindow::currentUrl() {
+    return m_page->url();
+}
 
-std::vector<DocumentFacts> BrowserWindow::documentFacts() { return m_page->documentFacts(); }
+std::vector<DocumentFacts> BrowserWindow::documentFacts() {
+    return m_page->documentFacts();
+}
 
 void BrowserWindow::openInNewWindow(const QUrl& url) {
     if (AddressInput::isLoadable(url)) {
@@ -231,8 +235,12 @@ void BrowserWindow::openInNewWindow(const QUrl& url) {
     }
 }
 
-void BrowserWindow::focusPage() { m_view->setFocus(); }
+void BrowserWindow::focusPage() {
+    m_view->setFocus();
+}
 
-QWebEnginePage* BrowserWindow::page() { return m_page; }
+QWebEnginePage* BrowserWindow::page() {
+    return m_page;
+}
 
 }  // namespace perchlight

@@ -17,7 +17,8 @@ bool isBelow(const std::vector<int>& path, const std::vector<int>& ancestor) {
 void DocumentFactsTable::add(DocumentFacts facts) {
     const std::vector<int> path = facts.framePath;
     const int childFrames = facts.childFrames;
-    for (auto it = m_documents.upper_bound(path); it != m_documents.end() && isBelow(it->first, path);) {
+    for (auto it = m_documents.upper_bound(path);
+         it != m_documents.end() && isBelow(it->first, path);) {
         it = it->first[path.size()] >= childFrames ? m_documents.erase(it) : std::next(it);
     }
     if (m_documents.size() >= kMaxDocuments && !m_documents.contains(path)) {

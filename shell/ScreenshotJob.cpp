@@ -6,30 +6,43 @@
 
 namespace perchlight {
 
-ScreenshotJob::ScreenshotJob(BrowserWindow* window, QString file,
-                             std::chrono::milliseconds timeout)
+ScreenshotJob::ScreenshotJob(BrowserWindow* window, QString file, std::chrono::milliseconds timeout)
     : QObject(window), m_window(window), m_file(std::move(file)) {
     m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        finish(2, QStringLiteral("the page did not finish loading in time"));
-    });
+    connect(&m_timeout, &QTimer::timeout, this,
+            [this] { finish(2, QStringLiteral("the page did not finish loading in time")); });
     m_timeout.start(timeout);
-    m_busyPoll.setInterval(kBusyPollInterval);
-    connect(&m_busyPoll, &QTimer::timeout, this, &ScreenshotJob::pollHelpers);
+    m_poll.setInterval(kPollInterval);
+    connect(&m_poll, &QTimer::timeout, this, &ScreenshotJob::poll);
     connect(window, &BrowserWindow::topDocumentCompleted, this, [this] {
-        m_busyPoll.start();
-        pollHelpers();
+        m_poll.start();
+        poll();
     });
-    connect(window, &BrowserWindow::loadFailed, this, [this](const QUrl& url, const QString& error) {
-        finish(1, QStringLiteral("loading %1 failed: %2").arg(url.toDisplayString(), error));
-    });
+    connect(
+        window, &BrowserWindow::loadFailed, this, [this](const QUrl& url, const QString& error) {
+            finish(1, QStringLiteral("loading %1 failed: %2").arg(url.toDisplayString(), error));
+        });
 }
 
-void ScreenshotJob::pollHelpers() {
-    if (m_done || m_window == nullptr || m_window->helpersBusy()) {
+void ScreenshotJob::poll() {
+    if (m_done || m_window == nullptr) {
         return;
     }
-    if (!m_window->grab().save(m_file, "PNG")) {
+    if (m_grabs == 0 && m_window->helpersBusy()) {
+        return;
+    }
+    grabUntilSettled();
+}
+
+void ScreenshotJob::grabUntilSettled() {
+    QImage picture = m_window->grab().toImage();
+    ++m_grabs;
+    const bool settled = !m_lastGrab.isNull() && picture == m_lastGrab;
+    m_lastGrab = std::move(picture);
+    if (!settled && m_grabs < kMaxGrabs) {
+        return;
+    }
+    if (!m_lastGrab.save(m_file, "PNG")) {
         finish(3, QStringLiteral("cannot write %1").arg(m_file));
         return;
     }
@@ -42,7 +55,7 @@ void ScreenshotJob::finish(int exitCode, const QString& message) {
     }
     m_done = true;
     m_timeout.stop();
-    m_busyPoll.stop();
+    m_poll.stop();
     emit finished(exitCode, message);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -20,8 +21,13 @@ class ScreenshotJob : public QObject {
     // A page that has not loaded, or helpers still busy, after this long end the job with a
     // failure rather than waiting for ever on a server that never answers.
     static constexpr std::chrono::milliseconds kDefaultTimeout{30000};
-    // How often the helpers are asked whether they are still busy.
-    static constexpr std::chrono::milliseconds kBusyPollInterval{50};
+    // How often the helpers are asked whether they are still busy, and how often the window is
+    // grabbed until two pictures in a row agree: the page's frames reach the screen a little
+    // after the load completes.
+    static constexpr std::chrono::milliseconds kPollInterval{100};
+    // The picture is taken as it stands after this many grabs even if the page keeps changing
+    // (an animation never settles).
+    static constexpr int kMaxGrabs = 20;
 
     ScreenshotJob(BrowserWindow* window, QString file,
                   std::chrono::milliseconds timeout = kDefaultTimeout);
@@ -31,13 +37,16 @@ class ScreenshotJob : public QObject {
     void finished(int exitCode, const QString& message);
 
   private:
-    void pollHelpers();
+    void poll();
+    void grabUntilSettled();
     void finish(int exitCode, const QString& message);
 
     QPointer<BrowserWindow> m_window;
     QString m_file;
     QTimer m_timeout;
-    QTimer m_busyPoll;
+    QTimer m_poll;
+    QImage m_lastGrab;
+    int m_grabs = 0;
     bool m_done = false;
 };
 

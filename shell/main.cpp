@@ -40,7 +40,8 @@ int main(int argc, char* argv[]) {
         perchlight::ShellArguments::parse(QApplication::arguments().mid(1));
     if (!arguments.error.isEmpty()) {
         printError(arguments.error);
-        std::fprintf(stderr, "usage: perchlight-browser [URL] [--screenshot FILE] [module arguments]\n");
+        std::fprintf(stderr,
+                     "usage: perchlight-browser [URL] [--screenshot FILE] [module arguments]\n");
         return 64;
     }
 
@@ -55,11 +56,15 @@ int main(int argc, char* argv[]) {
 
     perchlight::BrowserShell shell(loader.helperModules());
     perchlight::BrowserWindow* window = shell.newWindow();
-    if (!arguments.address.isEmpty() && !window->loadAddress(arguments.address)) {
-        printError(QStringLiteral("not a loadable address (http, https, file or about:): %1")
-                       .arg(arguments.address));
-        if (!arguments.screenshotFile.isEmpty()) {
-            return 2;
+    if (!arguments.address.isEmpty()) {
+        if (window->loadAddress(arguments.address)) {
+            window->focusPage();
+        } else {
+            printError(QStringLiteral("not a loadable address (http, https, file or about:): %1")
+                           .arg(arguments.address));
+            if (!arguments.screenshotFile.isEmpty()) {
+                return 2;
+            }
         }
     }
     if (!arguments.screenshotFile.isEmpty()) {

@@ -92,9 +92,9 @@ TEST(RegistryTreeLoad, FileOverTheSizeCapIsNeitherReadNorOverwritten) {
 TEST(RegistryTreeKeys, NamesCompareWithoutLetterCaseAndKeepTheirFirstSpelling) {
     RegistryTree tree;
     ASSERT_TRUE(tree.setValue(kServerKey, "@", "/opt/a.so"));
-    EXPECT_EQ(tree.value("hkcr\\clsid\\{00000178-cd4a-447A-bcf9-6fd0096b5527}\\inprocserver32",
-                         "@"),
-              "/opt/a.so");
+    EXPECT_EQ(
+        tree.value("hkcr\\clsid\\{00000178-cd4a-447A-bcf9-6fd0096b5527}\\inprocserver32", "@"),
+        "/opt/a.so");
     ASSERT_TRUE(tree.setValue("HKCR\\CLSID\\{00000178-CD4A-447A-BCF9-6FD0096B5527}",
                               "threadingmodel", "Both"));
     ASSERT_TRUE(tree.setValue(kClassKey, "ThreadingModel", "Apartment"));
@@ -162,7 +162,8 @@ TEST(RegistryTreeSave, RoundTripsThroughTheFile) {
     ASSERT_TRUE(tree.load(path));
     ASSERT_TRUE(tree.setValue(kServerKey, "@", "/opt/a b.so"));
     ASSERT_TRUE(tree.setValue(kServerKey, "ThreadingModel", "Apartment"));
-    ASSERT_TRUE(tree.createKey(std::string(kHelpersKey) + "\\{00000178-CD4A-447a-BCF9-6FD0096B5527}"));
+    ASSERT_TRUE(
+        tree.createKey(std::string(kHelpersKey) + "\\{00000178-CD4A-447a-BCF9-6FD0096B5527}"));
     ASSERT_TRUE(tree.save());
     const std::string text = readFile(path);
     EXPECT_NE(text.find("[HKCR\\CLSID\\{00000178-CD4A-447a-BCF9-6FD0096B5527}\\InprocServer32]\n"

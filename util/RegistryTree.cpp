@@ -214,7 +214,9 @@ std::optional<std::string> RegistryTree::value(std::string_view key, std::string
     return value->second.second;
 }
 
-bool RegistryTree::hasKey(std::string_view key) const { return find(key) != nullptr; }
+bool RegistryTree::hasKey(std::string_view key) const {
+    return find(key) != nullptr;
+}
 
 std::vector<std::string> RegistryTree::subkeys(std::string_view key) const {
     std::vector<std::string> names;

@@ -74,18 +74,18 @@ class RecordingHelper : public BrowserHelper {
 
     bool beforeNavigate(const Navigation& navigation) override {
         const bool allowed = m_module.allows(navigation.url);
-        m_module.record(QStringLiteral("beforeNavigate %1 %2 %3 %4%5")
-                            .arg(kindName(navigation.kind),
-                                 navigation.topLevel ? QStringLiteral("top") : QStringLiteral("frame"),
-                                 navigation.post ? QStringLiteral("post") : QStringLiteral("get"),
-                                 navigation.url.toString(),
-                                 allowed ? QString() : QStringLiteral(" refused")));
+        m_module.record(
+            QStringLiteral("beforeNavigate %1 %2 %3 %4%5")
+                .arg(kindName(navigation.kind),
+                     navigation.topLevel ? QStringLiteral("top") : QStringLiteral("frame"),
+                     navigation.post ? QStringLiteral("post") : QStringLiteral("get"),
+                     navigation.url.toString(), allowed ? QString() : QStringLiteral(" refused")));
         return allowed;
     }
     void documentComplete(const QUrl& url, bool topLevel) override {
-        m_module.record(QStringLiteral("documentComplete %1 %2")
-                            .arg(topLevel ? QStringLiteral("top") : QStringLiteral("frame"),
-                                 url.toString()));
+        m_module.record(
+            QStringLiteral("documentComplete %1 %2")
+                .arg(topLevel ? QStringLiteral("top") : QStringLiteral("frame"), url.toString()));
         if (topLevel && m_module.busyMs() > 0) {
             m_busySince.start();
         }

@@ -17,7 +17,8 @@ bool TwoOriginServer::listen() {
 }
 
 QUrl TwoOriginServer::url(int origin, const QString& path) const {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_servers[origin].serverPort()).arg(path));
+    return QUrl(
+        QStringLiteral("http://127.0.0.1:%1%2").arg(m_servers[origin].serverPort()).arg(path));
 }
 
 void TwoOriginServer::setPage(const QByteArray& path, const QByteArray& html) {
@@ -25,13 +26,15 @@ void TwoOriginServer::setPage(const QByteArray& path, const QByteArray& html) {
 }
 
 int TwoOriginServer::requestCount(const QByteArray& path) const {
-    return static_cast<int>(std::count_if(m_requests.begin(), m_requests.end(),
-                                          [&](const Request& request) { return request.path == path; }));
+    return static_cast<int>(
+        std::count_if(m_requests.begin(), m_requests.end(),
+                      [&](const Request& request) { return request.path == path; }));
 }
 
 void TwoOriginServer::accept(int origin) {
     while (QTcpSocket* socket = m_servers[origin].nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, origin] { read(socket, origin); });
+        connect(socket, &QTcpSocket::readyRead, this,
+                [this, socket, origin] { read(socket, origin); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_buffers.remove(socket);
             socket->deleteLater();
@@ -71,9 +74,8 @@ void TwoOriginServer::read(QTcpSocket* socket, int origin) {
     page.replace("{B}", url(1, {}).toString().toUtf8());
     const QByteArray status = found ? "200 OK" : "404 Not Found";
     const QByteArray type = found ? "text/html; charset=utf-8" : "text/plain";
-    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type +
-                  "\r\nContent-Length: " + QByteArray::number(page.size()) +
-                  "\r\nConnection: close\r\n\r\n" + page);
+    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                  QByteArray::number(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
     socket->disconnectFromHost();
 }
 
