@@ -339,6 +339,9 @@ void ShellTest::postForm_refusedSendsNothingAndKeepsTypedText() {
              QStringLiteral("alice"));
     QCOMPARE(runScript(window->page(), QStringLiteral("document.URL")).toString(), page.toString());
     QCOMPARE(m_server.requestCount("/submit"), submissions);
+    const std::vector<DocumentFacts> facts = window->documentFacts();  // still the form page's
+    QCOMPARE(facts.size(), std::size_t{1});
+    QCOMPARE(facts.front().url, page.toString().toStdString());
     QCOMPARE(countEvents("documentComplete top " + page.toString()), 1);
 }
 
@@ -419,6 +422,9 @@ void ShellTest::stoppedLoad_completesNothing() {
     window->page()->triggerAction(QWebEnginePage::Stop);
     QVERIFY(finished.wait(kWaitMs));
     QCOMPARE(finished.front().front().toBool(), false);
+    // A completion would come at the latest when the wait for frame reports ends.
+    QTest::qWait(BrowserPage::kFrameReportWaitMs + 300);
+    QVERIFY(events().filter(QStringLiteral("documentComplete")).isEmpty());
 
     const QUrl plain = m_server.url(0, QStringLiteral("/plain"));
     QSignalSpy completed(window, &BrowserWindow::topDocumentCompleted);
