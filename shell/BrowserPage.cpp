@@ -2,6 +2,7 @@
 
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 
 #include "shell/FormRequestInterceptor.h"
 #include "shell/FrameFactsScript.h"
@@ -34,6 +35,8 @@ Navigation::Kind kindOf(QWebEnginePage::NavigationType type) {
 BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent) {
     setUrlRequestInterceptor(new FormRequestInterceptor(this));
+    // Pages open windows only on a click of the user, not from a script of their own.
+    settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     scripts().insert(FrameFactsScript::script());
     m_frameReportWait.setSingleShot(true);
     m_frameReportWait.setInterval(kFrameReportWaitMs);

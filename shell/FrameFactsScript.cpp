@@ -8,12 +8,14 @@
 namespace perchlight {
 namespace {
 
-// %1 the report prefix, %2 the element limit, %3 the attribute length limit, %4 the depth limit.
+// %1 the report prefix, %2 the element limit, %3 the attribute length limit, %4 the depth limit,
+// %5 the name of the mark of a window this script runs in.
 constexpr char kSource[] = R"JS(
 (function () {
     'use strict';
     var TAGS = { IMG: 1, EMBED: 1, APPLET: 1, OBJECT: 1, LINK: 1, IFRAME: 1, FRAME: 1 };
     var ATTRIBUTES = ['src', 'codebase', 'code', 'rel', 'href'];
+    window.%5 = true;
 
     // The index of each frame on the way down from the top window; parent.frames[i] compares
     // equal to a frame's window even across origins.
@@ -32,13 +34,9 @@ constexpr char kSource[] = R"JS(
         return path;
     }
 
-    function report() {
-        var path = framePath();
-        if (path.length > %4) {
-            return;
-        }
+    function facts(win, path) {
         var elements = [];
-        var all = document.getElementsByTagName('*');
+        var all = win.document.getElementsByTagName('*');
         for (var i = 0; i < all.length && elements.length < %2; ++i) {
             var tag = String(all[i].tagName).toUpperCase();
             if (!TAGS.hasOwnProperty(tag)) {
@@ -51,8 +49,32 @@ constexpr char kSource[] = R"JS(
             }
             elements.push(element);
         }
-        console.log('%1' + JSON.stringify({
-            url: document.URL, path: path, frames: window.frames.length, elements: elements }));
+        return { url: win.document.URL, path: path, frames: win.frames.length, elements: elements };
+    }
+
+    // Reports the document of win, then those of its frames in which this script never ran: a
+    // frame that loaded no document of its own (about:blank, perhaps written by script). The
+    // mark is a property of this isolated world, out of the page's reach.
+    function reportDocument(win, path) {
+        if (path.length > %4) {
+            return;
+        }
+        console.log('%1' + JSON.stringify(facts(win, path)));
+        for (var i = 0; i < win.frames.length; ++i) {
+            var silent = false;
+            try {
+                silent = win.frames[i].%5 !== true;
+            } catch (error) {
+                // another origin: the frame reports itself
+            }
+            if (silent) {
+                reportDocument(win.frames[i], path.concat([i]));
+            }
+        }
+    }
+
+    function report() {
+        reportDocument(window, framePath());
     }
 
     if (document.readyState === 'complete') {
@@ -103,7 +125,8 @@ QWebEngineScript FrameFactsScript::script() {
                              .arg(prefix())
                              .arg(kMaxElements)
                              .arg(kMaxAttributeLength)
-                             .arg(kMaxFrameDepth));
+                             .arg(kMaxFrameDepth)
+                             .arg(QStringLiteral("perchlightFactsScript")));
     script.setInjectionPoint(QWebEngineScript::DocumentReady);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(true);

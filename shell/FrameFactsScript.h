@@ -12,8 +12,9 @@ namespace perchlight {
 // The script that reports each document's facts from inside the page, and the reading of its
 // reports. It runs in every frame, in an isolated world that page scripts can neither see nor
 // alter, and reports once per document on its load event as one console line that begins with a
-// prefix drawn at random once per process, so a page cannot forge a report. The text lives here
-// only. Thread-safe.
+// prefix drawn at random once per process, so a page cannot forge a report. A document also
+// reports its about:blank frames, in which no script runs. The text lives here only.
+// Thread-safe.
 class FrameFactsScript {
   public:
     // A document lists at most this many elements (the rest are left out), and an attribute

@@ -3,6 +3,7 @@
 // any module: through the registry file.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QProcess>
@@ -78,6 +79,7 @@ class ShellTest : public QObject {
     void postForm_refusedSendsNothingAndKeepsTypedText();
     void postForm_allowedDeliversTheBodyIntact();
     void documentFacts_framesInDocumentOrderWithRawAttributes();
+    void documentFacts_blankFrameReportedByItsDocument();
     void stoppedLoad_completesNothing();
     void reload_helpersToldThenPageCompletesAgain();
     void screenshot_writesThePageOnceHelpersAreIdle();
@@ -122,6 +124,10 @@ void ShellTest::initTestCase() {
                      "<iframe src='{B}/cross'></iframe>"
                      "<applet codebase='classes/' code='Main.class'></applet>"
                      "<embed src='e.swf' type='application/x-shockwave-flash'></body></html>");
+    m_server.setPage("/blank",
+                     "<iframe id='blank'></iframe><script>var d = "
+                     "document.getElementById('blank').contentDocument; d.open(); "
+                     "d.write(\"<img src='written.png'>\"); d.close();</script>");
     m_server.setPage("/same", "<img src='same.png'>");
     m_server.setPage("/cross", "<img src='cross.png'><iframe src='nested'></iframe>");
     m_server.setPage("/nested", "<link rel='alternate stylesheet' href='alt.css'>");
@@ -408,8 +414,30 @@ void ShellTest::documentFacts_framesInDocumentOrderWithRawAttributes() {
         const qsizetype at = seen.indexOf("documentComplete frame " +
                                           m_server.url(frame[1] == 's' ? 0 : 1, frame).toString());
         QVERIFY2(at >= 0 && at < topAt, frame);
+        QVERIFY2(seen.count(seen[at]) == 1, frame);  // reported by itself only, not its parent
     }
     QVERIFY(seen.indexOf("documentComplete frame " + b + "/nested") < topAt);
+}
+
+void ShellTest::documentFacts_blankFrameReportedByItsDocument() {
+    const QUrl page = m_server.url(0, QStringLiteral("/blank"));
+    BrowserWindow* window = m_shell->newWindow();
+    QSignalSpy loaded(window->page(), &QWebEnginePage::loadFinished);
+    QSignalSpy completed(window, &BrowserWindow::topDocumentCompleted);
+    QElapsedTimer sinceLoad;
+    connect(window->page(), &QWebEnginePage::loadFinished, this, [&] { sinceLoad.start(); });
+    window->load(page);
+    QVERIFY(completed.wait(kWaitMs));
+    // No script runs in an about:blank frame: without its document's report the completion
+    // would wait for it until the time-out.
+    QVERIFY(sinceLoad.isValid() && sinceLoad.elapsed() < BrowserPage::kFrameReportWaitMs);
+    const std::vector<DocumentFacts> documents = window->documentFacts();
+    QCOMPARE(documents.size(), std::size_t{2});
+    // Writing the frame's document gave it the writer's address.
+    QCOMPARE(documents[1].url, page.toString().toStdString());
+    QCOMPARE(documents[1].framePath, std::vector<int>{0});
+    QVERIFY(documents[1].elements ==
+            std::vector<ElementFacts>{element("IMG", "written.png", "", "", "", "")});
 }
 
 void ShellTest::stoppedLoad_completesNothing() {
