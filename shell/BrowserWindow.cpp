@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QToolButton>
 #include <QWebEngineView>
 
 #include <cstdio>
@@ -98,8 +99,10 @@ void BrowserWindow::buildToolBar() {
                 QStringLiteral("Only http, https, file and about: addresses are loaded"), 5000);
         }
     });
-    QAction* newWindow =
-        bar->addAction(style()->standardIcon(QStyle::SP_FileIcon), QStringLiteral("New Window"));
+    QAction* newWindow = bar->addAction(QStringLiteral("New Window"));
+    if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(newWindow))) {
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);  // no stock icon says it
+    }
     newWindow->setObjectName(QStringLiteral("newWindowAction"));
     newWindow->setShortcut(QKeySequence::New);
     connect(newWindow, &QAction::triggered, this, [this] { m_shell.newWindow(); });

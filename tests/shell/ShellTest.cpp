@@ -2,6 +2,7 @@
 // by a loopback server on two ports, with the recording helper module loaded as the shell loads
 // any module: through the registry file.
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -291,8 +292,12 @@ void ShellTest::window_helperCreatedWithWindowAndToldOfClosing() {
     BrowserWindow* first = m_shell->newWindow();
     QCOMPARE(first->helperCount(), std::size_t{1});
     QVERIFY(first->indicatorSlot()->findChild<QLabel*>(QStringLiteral("recordingIndicator")));
-    QPointer<BrowserWindow> second = m_shell->newWindow();
+    first->findChild<QAction*>(QStringLiteral("newWindowAction"))->trigger();
+    QCOMPARE(m_shell->windows().size(), std::size_t{2});
+    QPointer<BrowserWindow> second = m_shell->windows().back();
     QCOMPARE(countEvents(QStringLiteral("created")), 2);
+    first->openInNewWindow(QUrl(QStringLiteral("javascript:alert(1)")));  // not an address to load
+    QCOMPARE(m_shell->windows().size(), std::size_t{2});
     QVERIFY(second->close());
     QCOMPARE(countEvents(QStringLiteral("windowClosing")), 1);
     QTRY_VERIFY(second.isNull());  // closing deletes the window and its helper
