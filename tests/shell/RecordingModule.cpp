@@ -1,9 +1,12 @@
 // A helper module for the shell's tests: records every event its helpers get, one line each, and
 // refuses navigations whose address contains the "vetoPattern" property. With "--record=FILE" it
 // also appends the lines to FILE (for runs of the real program); with "--busy-ms=N" each helper
-// stays busy for N ms after every top-level completion.
+// stays busy for N ms after every top-level completion. A navigation whose address contains the
+// "holdPattern" property waits in a nested event loop, as a modal question would, until
+// release() is called.
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,6 +23,7 @@ class RecordingModule : public QObject, public HelperModule {
     Q_INTERFACES(perchlight::HelperModule)
     Q_PROPERTY(QStringList events READ events)
     Q_PROPERTY(QString vetoPattern MEMBER m_vetoPattern)
+    Q_PROPERTY(QString holdPattern MEMBER m_holdPattern)
 
   public:
     void initialize(const QStringList& arguments) override;
@@ -27,16 +31,24 @@ class RecordingModule : public QObject, public HelperModule {
 
     QStringList events() const { return m_events; }
     Q_INVOKABLE void clear() { m_events.clear(); }
+    Q_INVOKABLE void release() { emit released(); }
 
     void record(const QString& event);
     bool allows(const QUrl& url) const {
         return m_vetoPattern.isEmpty() || !url.toString().contains(m_vetoPattern);
     }
     qint64 busyMs() const { return m_busyMs; }
+    bool holds(const QUrl& url) const {
+        return !m_holdPattern.isEmpty() && url.toString().contains(m_holdPattern);
+    }
+
+  signals:
+    void released();
 
   private:
     QStringList m_events;
     QString m_vetoPattern;
+    QString m_holdPattern;
     QString m_recordFile;
     qint64 m_busyMs = 0;
 };
@@ -73,6 +85,12 @@ class RecordingHelper : public BrowserHelper {
     }
 
     bool beforeNavigate(const Navigation& navigation) override {
+        if (m_module.holds(navigation.url)) {
+            m_module.record(QStringLiteral("holding ") + navigation.url.toString());
+            QEventLoop loop;
+            QObject::connect(&m_module, &RecordingModule::released, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
         const bool allowed = m_module.allows(navigation.url);
         m_module.record(
             QStringLiteral("beforeNavigate %1 %2 %3 %4%5")

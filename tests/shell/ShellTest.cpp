@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWebEngineView>
 
 #include <memory>
@@ -79,6 +80,8 @@ class ShellTest : public QObject {
     void link_refusedNavigationIsNotRequested();
     void postForm_refusedSendsNothingAndKeepsTypedText();
     void postForm_allowedDeliversTheBodyIntact();
+    void postForm_inFrameAskedAsFrameNavigation();
+    void window_staysOpenWhileAHelperIsAsking();
     void documentFacts_framesInDocumentOrderWithRawAttributes();
     void documentFacts_blankFrameReportedByItsDocument();
     void stoppedLoad_completesNothing();
@@ -117,6 +120,7 @@ void ShellTest::initTestCase() {
                      "<input id='who' name='who'><input id='note' name='note' value='x y&amp;z'>"
                      "<button id='send' type='submit'>Send</button></form>");
     m_server.setPage("/submit", "received");
+    m_server.setPage("/framedform", "<iframe src='/form'></iframe>");
     m_server.setPage("/facts",
                      "<html><head><link rel='stylesheet' href='style.css'>"
                      "<link rel='P3Pv1' href='/w3c/p3p.xml'></head><body>"
@@ -137,6 +141,7 @@ void ShellTest::initTestCase() {
 
 void ShellTest::init() {
     m_recorder->setProperty("vetoPattern", QString());
+    m_recorder->setProperty("holdPattern", QString());
     QMetaObject::invokeMethod(m_recorder, "clear");
     m_shell = std::make_unique<BrowserShell>(m_loader.helperModules());
 }
@@ -371,6 +376,61 @@ void ShellTest::postForm_allowedDeliversTheBodyIntact() {
     const auto& request = m_server.requests().back();
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.body, QByteArray("who=alice&note=x+y%26z"));
+}
+
+void ShellTest::postForm_inFrameAskedAsFrameNavigation() {
+    const QUrl page = m_server.url(0, QStringLiteral("/framedform"));
+    const QUrl target = m_server.url(0, QStringLiteral("/submit"));
+    BrowserWindow* window = loadedWindow(page);
+    const int submissions = m_server.requestCount("/submit");
+    m_recorder->setProperty("vetoPattern", QStringLiteral("/submit"));
+    runScript(window->page(), QStringLiteral("frames[0].document.getElementById('send').click()"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        events().contains("beforeNavigate Form frame post " + target.toString() + " refused"),
+        kWaitMs);
+    QCOMPARE(runScript(window->page(), QStringLiteral("frames[0].document.URL")).toString(),
+             m_server.url(0, QStringLiteral("/form")).toString());
+    QCOMPARE(m_server.requestCount("/submit"), submissions);
+
+    m_recorder->setProperty("vetoPattern", QString());
+    QSignalSpy requested(&m_server, &TwoOriginServer::requestReceived);
+    runScript(window->page(), QStringLiteral("frames[0].document.getElementById('send').click()"));
+    QTRY_VERIFY_WITH_TIMEOUT(requested.contains(QVariantList{QByteArray("/submit")}), kWaitMs);
+    QCOMPARE(m_server.requests().back().method, QByteArray("POST"));
+}
+
+void ShellTest::window_staysOpenWhileAHelperIsAsking() {
+    const QUrl page = m_server.url(0, QStringLiteral("/link"));
+    const QUrl next = m_server.url(0, QStringLiteral("/next"));
+    QPointer<BrowserWindow> window = loadedWindow(page);
+    m_recorder->setProperty("holdPattern", QStringLiteral("/next"));
+    // The helper's question runs a nested event loop inside the page's callback, under this test
+    // function's own waiting: a timer armed first acts while it is open.
+    bool closed = true;
+    bool toldOfClosing = true;
+    QTimer whileAsking;
+    whileAsking.setInterval(20);
+    connect(&whileAsking, &QTimer::timeout, this, [&] {
+        if (!events().contains("holding " + next.toString())) {
+            return;
+        }
+        whileAsking.stop();
+        closed = window->close();
+        toldOfClosing = events().contains(QStringLiteral("windowClosing"));
+        m_recorder->setProperty("holdPattern", QString());
+        QMetaObject::invokeMethod(m_recorder, "release", Qt::QueuedConnection);
+    });
+    whileAsking.start();
+    QSignalSpy completed(window.data(), &BrowserWindow::topDocumentCompleted);
+    runScript(window->page(), QStringLiteral("document.getElementById('next').click()"));
+    QTRY_VERIFY_WITH_TIMEOUT(!completed.isEmpty(), kWaitMs);
+    QVERIFY(!closed);
+    QVERIFY(!toldOfClosing);
+    QVERIFY(!window.isNull());
+    QCOMPARE(completed.front().front().toUrl(), next);
+    QVERIFY(window->close());
+    QTRY_VERIFY(window.isNull());
+    QCOMPARE(countEvents(QStringLiteral("windowClosing")), 1);
 }
 
 void ShellTest::documentFacts_framesInDocumentOrderWithRawAttributes() {
