@@ -2,21 +2,44 @@
 
 #include "browser/PageCollector.h"
 #include "retrieval/HttpClient.h"
+#include "util/Error.h"
 
 namespace perchlight {
+namespace {
+
+// Downloads a page or frame; the document keeps the URL its redirects ended at, the one a
+// browser shows and resolves against.
+std::optional<FetchedDocument> fetchPage(const Url& url) {
+    std::string headers;
+    std::string finalUrl;
+    std::optional<std::string> html =
+        HttpClient::fetchDocument(url.str(), headers, false, &finalUrl);
+    if (!html) {
+        return std::nullopt;
+    }
+    FetchedDocument document{std::move(*html), url};
+    try {
+        if (!finalUrl.empty()) {
+            document.url = Url(finalUrl);
+        }
+    } catch (const Error&) {
+        // libcurl's own URL: keep the one asked for
+    }
+    return document;
+}
+
+}  // namespace
 
 bool HeadlessOwner::loadPage(const Url& page, bool posted) {
     posted_ = posted;
-    std::string headers;
-    const std::optional<std::string> html = HttpClient::fetchDocument(page.str(), headers);
-    if (!html) {
+    pageUrl_ = page;
+    const std::optional<FetchedDocument> document = fetchPage(page);
+    if (!document) {
         return false;
     }
-    PageCollector collector([](const Url& frame) {
-        std::string frameHeaders;
-        return HttpClient::fetchDocument(frame.str(), frameHeaders);
-    });
-    const CollectedPage collected = collector.collect(*html, page);
+    pageUrl_ = document->url;
+    PageCollector collector(fetchPage);
+    const CollectedPage collected = collector.collect(document->html, pageUrl_);
     embedded_ = collected.embedded;
     linkPolicyRef_ = collected.linkPolicyRef;
     truncated_ = collected.truncated;

@@ -18,6 +18,9 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     // Fetches the page and its frames and collects their embedded content and the page's P3P
     // LINK. False when the page yields no document (it is still checked).
     bool loadPage(const Url& page, bool posted);
+    // The page that loaded: where its redirects ended, else the page asked for. The page a
+    // browser shows, and so the one to check.
+    const Url& pageUrl() const { return pageUrl_; }
 
     // The verdict shown last, and the sounds that played ("no policy", "no match", "match").
     int verdict() const { return verdict_; }
@@ -43,6 +46,7 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     Monitor checkMonitor_;
     std::vector<EmbeddedItem> embedded_;
     Url linkPolicyRef_;
+    Url pageUrl_;
     bool posted_ = false;
     bool truncated_ = false;
     int verdict_ = kVerdictUnknown;

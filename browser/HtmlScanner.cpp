@@ -7,8 +7,6 @@
 #include <cctype>
 #include <memory>
 
-#include "util/Error.h"
-
 namespace perchlight {
 namespace {
 
@@ -18,13 +16,6 @@ struct GumboDeleter {
     }
 };
 using GumboTree = std::unique_ptr<GumboOutput, GumboDeleter>;
-
-std::string upper(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return result;
-}
 
 std::string lower(std::string_view text) {
     std::string result(text);
@@ -38,62 +29,22 @@ std::string attribute(const GumboElement& element, const char* name) {
     return found == nullptr ? std::string() : std::string(found->value);
 }
 
-// The URL text and content type an element contributes to the embedded-content list.
-std::pair<std::string, std::string> embeddedReference(const GumboElement& element) {
-    switch (element.tag) {
-        case GUMBO_TAG_IMG:
-            return {attribute(element, "src"), "Image"};
-        case GUMBO_TAG_EMBED:
-            return {attribute(element, "src"), "Embed"};
-        case GUMBO_TAG_APPLET:
-            return {attribute(element, "codebase") + attribute(element, "code"), "Applet"};
-        case GUMBO_TAG_OBJECT: {
-            const std::string code = attribute(element, "code");
-            const std::string codeBase = attribute(element, "codebase");
-            return {code.empty() ? codeBase : codeBase + "/" + code, "Object"};
-        }
-        case GUMBO_TAG_LINK:
-            if (upper(attribute(element, "rel")) == "STYLESHEET") {
-                return {attribute(element, "href"), "StyleSheet"};
-            }
-            return {};
-        default:
-            return {};
-    }
-}
-
-bool resolveInto(const Url& base, const std::string& reference, Url& resolved) {
-    try {
-        resolved = base.resolve(reference);
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
-void visitElement(const GumboElement& element, const Url& base, ScannedDocument& document) {
-    Url resolved;
-    const auto [reference, contentType] = embeddedReference(element);
-    if (!reference.empty() && resolveInto(base, reference, resolved)) {
-        document.items.push_back({contentType, resolved});
-    }
-    if (element.tag == GUMBO_TAG_LINK && document.linkPolicyRef.empty() &&
-        upper(attribute(element, "rel")) == "P3PV1") {
-        const std::string href = attribute(element, "href");
-        if (!href.empty() && resolveInto(base, href, resolved)) {
-            document.linkPolicyRef = resolved;
-        }
-    }
-    if (element.tag == GUMBO_TAG_FRAME || element.tag == GUMBO_TAG_IFRAME) {
-        const std::string src = attribute(element, "src");
-        if (!src.empty() && resolveInto(base, src, resolved)) {
-            document.frames.push_back(resolved);
-        }
-    }
+// The facts the agent reads of an element, as a browser's element properties give them.
+ElementFacts factsOf(const GumboElement& element) {
+    const char* name = gumbo_normalized_tagname(element.tag);
+    std::string tag(name);
+    std::transform(tag.begin(), tag.end(), tag.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return {std::move(tag),
+            attribute(element, "src"),
+            attribute(element, "codebase"),
+            attribute(element, "code"),
+            attribute(element, "rel"),
+            attribute(element, "href")};
 }
 
 // Walks the tree in document order without recursion.
-void walk(const GumboNode* root, const Url& base, ScannedDocument& document) {
+void walk(const GumboNode* root, std::vector<ElementFacts>& elements) {
     std::vector<const GumboNode*> pending{root};
     while (!pending.empty()) {
         const GumboNode* node = pending.back();
@@ -102,7 +53,7 @@ void walk(const GumboNode* root, const Url& base, ScannedDocument& document) {
             continue;
         }
         const GumboElement& element = node->v.element;
-        visitElement(element, base, document);
+        elements.push_back(factsOf(element));
         for (unsigned int i = element.children.length; i > 0; --i) {
             pending.push_back(static_cast<const GumboNode*>(element.children.data[i - 1]));
         }
@@ -182,13 +133,14 @@ std::size_t HtmlScanner::readablePrefix(std::string_view html) {
 }
 
 ScannedDocument HtmlScanner::scan(std::string_view html, const Url& documentUrl) {
-    ScannedDocument document;
     const std::size_t readable = readablePrefix(html);
-    document.truncated = readable < html.size();
     GumboTree tree(gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), readable));
+    std::vector<ElementFacts> elements;
     if (tree) {
-        walk(tree->root, documentUrl, document);
+        walk(tree->root, elements);
     }
+    ScannedDocument document = EmbeddedContentTable::read(elements, documentUrl);
+    document.truncated = readable < html.size();
     return document;
 }
 

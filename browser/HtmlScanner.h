@@ -5,21 +5,13 @@
 #include <string_view>
 #include <vector>
 
-#include "retrieval/CheckOwner.h"
+#include "browser/EmbeddedContentTable.h"
 #include "util/Url.h"
 
 namespace perchlight {
 
-// What a page check needs to know of one HTML document.
-struct ScannedDocument {
-    Url linkPolicyRef;                // href of the first LINK whose rel is "P3PV1"; may be empty
-    std::vector<EmbeddedItem> items;  // images, embeds, applets, objects, style sheets, in order
-    std::vector<Url> frames;          // src of each FRAME and IFRAME, in order
-    bool truncated = false;           // the document nested too deep; only a prefix was read
-};
-
 // Reads HTML documents with an HTML5 parser the way a browser's document object model presents
-// them: every element in document order, URLs resolved against the document's URL. Stateless.
+// them: every element in document order, read by the embedded-content table. Stateless.
 class HtmlScanner {
   public:
     // Elements may nest at most this deep (by a conservative count of unclosed tags) before the

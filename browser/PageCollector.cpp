@@ -27,14 +27,22 @@ void PageCollector::collectDocument(const ScannedDocument& document, int depth,
         append(item, page);
     }
     for (const Url& frame : document.frames) {
-        append({"Frame/IFrame", frame}, page);
         if (depth >= kMaxFrameDepth || framesRead_ >= kMaxFrames || !isWebUrl(frame) ||
             !fetchedFrames_.insert(frame.str()).second) {
+            append({"Frame/IFrame", frame}, page);
             continue;
         }
         ++framesRead_;
-        if (const std::optional<std::string> html = fetch_(frame)) {
-            collectDocument(HtmlScanner::scan(*html, frame), depth + 1, page);
+        const std::optional<FetchedDocument> fetched = fetch_(frame);
+        if (!fetched) {
+            append({"Frame/IFrame", frame}, page);
+            continue;
+        }
+        const Url& location = fetched->url.empty() ? frame : fetched->url;
+        append({"Frame/IFrame", location}, page);
+        // A redirect to a document read already is listed, not read again.
+        if (location == frame || fetchedFrames_.insert(location.str()).second) {
+            collectDocument(HtmlScanner::scan(fetched->html, location), depth + 1, page);
         }
     }
 }

@@ -19,14 +19,21 @@ struct CollectedPage {
     bool truncated = false;
 };
 
+// A document as it arrived: its text and the URL it was finally read from, after redirects.
+struct FetchedDocument {
+    std::string html;
+    Url url;
+};
+
 // Collects a page's embedded content the way the browser presents it: the items of the page,
 // then for each frame its URL as "Frame/IFrame" followed by the frame document's own content,
-// recursively. A frame URL already read (the page's own included) is listed but not read again.
-// Frame documents are fetched through the given function; only http and https
+// recursively. A frame is listed at its current location (where its redirects ended) and its
+// content resolves against that. A frame URL already read (the page's own included) is listed but
+// not read again. Frame documents are fetched through the given function; only http and https
 // frames are fetched. Not thread-safe; one collector per page.
 class PageCollector {
   public:
-    using Fetch = std::function<std::optional<std::string>(const Url&)>;
+    using Fetch = std::function<std::optional<FetchedDocument>(const Url&)>;
 
     // Frames may nest this deep below the page, and at most this many frame documents are read:
     // a hostile page could otherwise frame itself without end.
@@ -37,6 +44,7 @@ class PageCollector {
 
     explicit PageCollector(Fetch fetch) : fetch_(std::move(fetch)) {}
 
+    // The page's facts; pageUrl is where the page was finally read from.
     CollectedPage collect(const std::string& html, const Url& pageUrl);
 
   private:

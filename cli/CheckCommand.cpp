@@ -29,33 +29,67 @@ std::vector<ItemReport> itemReports(const P3PMatchInfo& info) {
     return items;
 }
 
-void printText(std::ostream& out, int verdict, const MatchResult& main,
-               const std::vector<ItemReport>& items) {
-    out << "verdict: " << verdictWord(verdict) << "\n";
-    out << "policy:  " << main.policyUrl.str() << "\n";
-    for (const std::string& description : main.descriptions) {
+// What one check found, for either output.
+struct Report {
+    std::string asked;
+    int verdict = kVerdictUnknown;
+    MatchResult main;
+    std::vector<ItemReport> items;
+    ChosenRuleSet rules;
+    PageCheckNotes notes;
+};
+
+void printText(std::ostream& out, const Report& report) {
+    out << "verdict: " << verdictWord(report.verdict) << "\n";
+    out << "policy:  " << report.main.policyUrl.str() << "\n";
+    out << "rules:   " << report.rules.label << " (" << report.rules.file << ")\n";
+    if (!report.notes.loaded.empty()) {
+        out << "loaded:  " << report.notes.loaded << " (asked for " << report.asked << ")\n";
+    }
+    if (!report.notes.why.empty()) {
+        out << "why:     " << report.notes.why << "\n";
+    }
+    for (const std::string& description : report.main.descriptions) {
         out << "  - " << description << "\n";
     }
-    for (const ItemReport& item : items) {
+    for (const ItemReport& item : report.items) {
         out << item.url << "\t" << item.state << "\t" << item.type << "\t" << item.policy << "\n";
     }
 }
 
-void printJson(std::ostream& out, const std::string& page, int verdict, const MatchResult& main,
-               const std::vector<ItemReport>& items) {
-    nlohmann::json report = {{"page", page},
-                             {"verdict", verdictWord(verdict)},
-                             {"policy", main.policyUrl.str()},
-                             {"state", main.state},
-                             {"descriptions", main.descriptions},
-                             {"embedded", nlohmann::json::array()}};
-    for (const ItemReport& item : items) {
-        report["embedded"].push_back({{"url", item.url},
-                                      {"check", item.state},
-                                      {"type", item.type},
-                                      {"policy", item.policy}});
+void printJson(std::ostream& out, const Report& report) {
+    nlohmann::json json = {
+        {"page", report.asked},
+        {"loaded", report.notes.loaded.empty() ? report.asked : report.notes.loaded},
+        {"verdict", verdictWord(report.verdict)},
+        {"level", report.rules.label},
+        {"rules", report.rules.file},
+        {"policy", report.main.policyUrl.str()},
+        {"state", report.main.state},
+        {"descriptions", report.main.descriptions},
+        {"embedded", nlohmann::json::array()}};
+    if (!report.notes.why.empty()) {
+        json["error"] = report.notes.why;
     }
-    out << report.dump(2) << "\n";
+    for (const ItemReport& item : report.items) {
+        json["embedded"].push_back({{"url", item.url},
+                                    {"check", item.state},
+                                    {"type", item.type},
+                                    {"policy", item.policy}});
+    }
+    out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// A check that could not start: the reason, as text or as the one JSON document of the run.
+int refuse(std::ostream& out, std::ostream& err, bool json, const std::string& page,
+           const std::string& error) {
+    if (json) {
+        out << nlohmann::json{{"page", page}, {"verdict", "unknown"}, {"error", error}}.dump(
+                   2, ' ', false, nlohmann::json::error_handler_t::replace)
+            << "\n";
+    }
+    err << "perchlight: " << error << "\n";
+    return kExitPageUnknown;
 }
 
 }  // namespace
@@ -74,19 +108,24 @@ bool CheckCommand::selected() const {
 
 int CheckCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
     Url page;
-    if (!parsePageUrl(url_, page, err) || !ruleSet_.apply(services, err)) {
-        return kExitPageUnknown;
+    std::string error;
+    if (!parsePageUrl(url_, page, error)) {
+        return refuse(out, err, json_, url_, error);
+    }
+    const std::optional<ChosenRuleSet> rules = ruleSet_.apply(services, error);
+    if (!rules) {
+        return refuse(out, err, json_, url_, error);
     }
     P3PMatchInfo info(services.referenceStore(), services.cache());
-    const int verdict = checkPageHeadless(services, page, post_, info, err);
-    const MatchResult main = info.mainResult();
-    const std::vector<ItemReport> items = itemReports(info);
+    const PageCheckOutcome outcome = checkPageHeadless(services, page, post_, info);
+    Report report{url_, outcome.verdict, info.mainResult(), itemReports(info), *rules, {}};
+    report.notes = notesFor(page, outcome, report.main, rules->file);
     if (json_) {
-        printJson(out, url_, verdict, main, items);
+        printJson(out, report);
     } else {
-        printText(out, verdict, main, items);
+        printText(out, report);
     }
-    return exitStatusForVerdict(verdict);
+    return exitStatusForVerdict(outcome.verdict);
 }
 
 }  // namespace perchlight::cli

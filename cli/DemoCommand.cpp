@@ -86,7 +86,7 @@ Row checkSite(AgentServices& services, const DemoSite& site) {
     HeadlessOwner owner(info);
     const Url page(site.baseUrl + site.page);
     owner.loadPage(page, site.post);
-    std::thread check(runCheckThread, std::ref(owner), page, site.post ? "posted" : "");
+    std::thread check(runCheckThread, std::ref(owner), owner.pageUrl(), site.post ? "posted" : "");
     check.join();
     std::string embedded;
     for (const Url& item : info.embeddedUrls()) {

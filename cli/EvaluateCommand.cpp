@@ -7,11 +7,13 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
 #include "browser/AgentServices.h"
 #include "cli/ExitStatus.h"
+#include "cli/RuleSetOptions.h"
 #include "cli/SummaryOutput.h"
 #include "core/P3PEvaluator.h"
 #include "summary/PolicySummary.h"
@@ -141,7 +143,7 @@ void printText(std::ostream& out, EvaluationCode code, const MatchResult& result
 
 void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result,
                const Url& policyUrl) {
-    const nlohmann::json document = {
+    nlohmann::json document = {
         {"policyUrl", policyUrl.str()},
         {"code", static_cast<int>(code)},
         {"codeText", codeText(code)},
@@ -154,6 +156,43 @@ void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result
         {"summary", summaryJson(result.summary)},
     };
     // Site text may hold bytes that are not UTF-8; replace them rather than fail.
+    if (code != EvaluationCode::kEvaluated && code != EvaluationCode::kEvaluatedTest) {
+        document["error"] = {{"input", "policy"}, {"message", codeText(code)}};
+    }
+    out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// Why an evaluation gave no verdict: which input was at fault and the core's message.
+struct Failure {
+    std::string input;  // "rules" or "policy"
+    std::string message;
+};
+
+// The message's parts where the core joins a cause, a context and a data reference into one text
+// ("...Exception while processing data ref item :#user.name").
+nlohmann::json messageParts(const std::string& message) {
+    constexpr std::string_view kContext = "Exception while processing data ref item :";
+    nlohmann::json parts = {{"message", message}};
+    if (const std::size_t at = message.find(kContext); at != std::string::npos) {
+        parts["cause"] = message.substr(0, at);
+        parts["context"] = "Exception while processing data ref item";
+        parts["reference"] = message.substr(at + kContext.size());
+    }
+    return parts;
+}
+
+void printFailureJson(std::ostream& out, const Failure& failure, const Url& policyUrl,
+                      std::optional<EvaluationCode> code) {
+    nlohmann::json error = messageParts(failure.message);
+    error["input"] = failure.input;
+    const nlohmann::json document = {
+        {"policyUrl", policyUrl.str()},
+        {"code", code ? nlohmann::json(static_cast<int>(*code)) : nlohmann::json(nullptr)},
+        {"codeText", code ? codeText(*code) : "not evaluated"},
+        {"state", kStateNotEvaluated},
+        {"verdict", verdictText(kStateNotEvaluated)},
+        {"error", error},
+    };
     out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
@@ -196,28 +235,39 @@ int EvaluateCommand::run(AgentServices& services, std::ostream& out, std::ostrea
         err << "perchlight: --request: " << error.message() << ": " << requestUri_ << "\n";
         return kExitUsage;
     }
+    // A rule set that cannot be evaluated against is named as the input at fault, before the
+    // policy is looked at.
+    Failure failure{"rules", RuleSetOptions::problemWith(ruleSetPath_)};
+    std::optional<EvaluationCode> code;
     try {
-        const std::string ruleSet = readFile(ruleSetPath_);
-        const std::string policy = readFile(policyPath_);
         policyUrl = fileUrl(policyPath_);
-        // Only the local file is read: no schema or document is fetched for it.
-        const P3PEvaluator evaluator(nullptr, services.baseSchema(), buildSummary);
-        const EvaluationCode code =
-            evaluator.evaluatePolicy(ruleSet, policy, policyUrl, policyName_, result);
-        if (json_) {
-            printJson(out, code, result, policyUrl);
-        } else {
-            printText(out, code, result, policyUrl);
+        if (failure.message.empty()) {
+            failure.input = "policy";
+            const std::string ruleSet = readFile(ruleSetPath_);
+            const std::string policy = readFile(policyPath_);
+            // Only the local file is read: no schema or document is fetched for it.
+            const P3PEvaluator evaluator(nullptr, services.baseSchema(), buildSummary);
+            code = evaluator.evaluatePolicy(ruleSet, policy, policyUrl, policyName_, result);
+            if (json_) {
+                printJson(out, *code, result, policyUrl);
+            } else {
+                printText(out, *code, result, policyUrl);
+            }
+            if (!htmlPath_.empty() && !writeHtml(*code, result, htmlPath_, err)) {
+                return kExitNotEvaluated;
+            }
+            return exitStatusFor(result.state);
         }
-        if (!htmlPath_.empty() && !writeHtml(code, result, htmlPath_, err)) {
-            return kExitNotEvaluated;
-        }
-        return exitStatusFor(result.state);
+        failure.message = "Cannot read the rule set " + ruleSetPath_ + ": " + failure.message;
     } catch (const Error& error) {
-        err << "perchlight: " << error.message() << "\n";
+        failure.message = error.message();
     } catch (const std::exception& error) {
-        err << "perchlight: " << error.what() << "\n";
+        failure.message = error.what();
     }
+    if (json_) {
+        printFailureJson(out, failure, policyUrl, code);
+    }
+    err << "perchlight: " << failure.message << "\n";
     return kExitNotEvaluated;
 }
 

@@ -6,6 +6,7 @@
 #include "browser/AgentServices.h"
 #include "browser/HeadlessOwner.h"
 #include "cli/ExitStatus.h"
+#include "cli/RuleSetOptions.h"
 #include "retrieval/PageCheck.h"
 #include "util/Error.h"
 
@@ -41,36 +42,57 @@ const char* stateWord(int state) {
     return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
 }
 
-bool parsePageUrl(const std::string& text, Url& page, std::ostream& err) {
+bool parsePageUrl(const std::string& text, Url& page, std::string& error) {
     try {
         page = Url(text);
-    } catch (const Error& error) {
-        err << "perchlight: " << error.message() << ": " << text << "\n";
+    } catch (const Error& invalid) {
+        error = invalid.message() + ": " + text;
         return false;
     }
     if (page.protocol() != "http" && page.protocol() != "https") {
-        err << "perchlight: only http and https pages are checked\n";
+        error = "only http and https pages are checked";
         return false;
     }
     return true;
 }
 
-int checkPageHeadless(AgentServices& services, const Url& page, bool posted, P3PMatchInfo& info,
-                      std::ostream& err) {
+PageCheckNotes notesFor(const Url& asked, const PageCheckOutcome& outcome, const MatchResult& main,
+                        const std::string& ruleSetFile) {
+    PageCheckNotes notes;
+    if (!outcome.page.empty() && outcome.page != asked) {
+        notes.loaded = outcome.page.str();
+    }
+    notes.why = outcome.error;
+    if (outcome.verdict == kVerdictUnknown && main.state == kStateNotEvaluated &&
+        !main.policyUrl.empty()) {
+        if (const std::string problem = RuleSetOptions::problemWith(ruleSetFile);
+            !problem.empty()) {
+            notes.why = "the rule set " + ruleSetFile + " cannot be used: " + problem;
+        }
+    }
+    return notes;
+}
+
+PageCheckOutcome checkPageHeadless(AgentServices& services, const Url& page, bool posted,
+                                   P3PMatchInfo& info) {
     PolicyCache& cache = services.cache();
     HeadlessOwner owner(info);
+    PageCheckOutcome outcome;
+    outcome.page = page;
     try {
         cache.loadCacheIndex();
         if (!owner.loadPage(page, posted)) {
-            err << "perchlight: the page yielded no document; checking its policy only\n";
+            outcome.error = "the page yielded no document; its policy was checked alone";
         }
-        std::thread check(runCheckThread, std::ref(owner), page, posted ? "posted" : "");
+        outcome.page = owner.pageUrl();
+        std::thread check(runCheckThread, std::ref(owner), outcome.page, posted ? "posted" : "");
         check.join();
         cache.writeCacheIndex();
     } catch (const Error& error) {
-        err << "perchlight: " << error.message() << "\n";
+        outcome.error = error.message();
     }
-    return owner.verdict();
+    outcome.verdict = owner.verdict();
+    return outcome;
 }
 
 }  // namespace perchlight::cli

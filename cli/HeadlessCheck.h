@@ -1,12 +1,13 @@
 #pragma once
 
-#include <iosfwd>
 #include <string>
+
+#include "core/MatchResult.h"
+#include "util/Url.h"
 
 namespace perchlight {
 class AgentServices;
 class P3PMatchInfo;
-class Url;
 }  // namespace perchlight
 
 namespace perchlight::cli {
@@ -19,13 +20,31 @@ const char* verdictWord(int verdict);
 // The embedded content list's word for an item's state: "Matched", "UnMatched" or "Unknown".
 const char* stateWord(int state);
 
-// The page URL named on the command line; false, with the reason printed, for one that is not
+// The page URL named on the command line; false, with the reason in error, for one that is not
 // an http or https URL.
-bool parsePageUrl(const std::string& text, Url& page, std::ostream& err);
+bool parsePageUrl(const std::string& text, Url& page, std::string& error);
+
+// How a headless page check went.
+struct PageCheckOutcome {
+    int verdict = -1;
+    Url page;           // the page that loaded, after its redirects: the one checked
+    std::string error;  // why the check could not run as it should, or empty
+};
+
+// What the output of a page command says about the check besides its verdict: the page that
+// loaded when it is not the one asked for, and why the verdict is unknown when the rule set or
+// the page is at fault.
+struct PageCheckNotes {
+    std::string loaded;  // the final page, or empty
+    std::string why;     // the reason, or empty
+};
+PageCheckNotes notesFor(const Url& asked, const PageCheckOutcome& outcome, const MatchResult& main,
+                        const std::string& ruleSetFile);
 
 // Checks a page as the agent does in the browser, through the services' policy cache, on a
-// check thread of its own; the match result is left in info. Returns the page verdict.
-int checkPageHeadless(AgentServices& services, const Url& page, bool posted, P3PMatchInfo& info,
-                      std::ostream& err);
+// check thread of its own; the match result is left in info. A page that redirects is checked
+// where it ended, as a browser shows it.
+PageCheckOutcome checkPageHeadless(AgentServices& services, const Url& page, bool posted,
+                                   P3PMatchInfo& info);
 
 }  // namespace perchlight::cli

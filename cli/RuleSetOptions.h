@@ -1,6 +1,6 @@
 #pragma once
 
-#include <iosfwd>
+#include <optional>
 #include <string>
 
 namespace CLI {
@@ -13,21 +13,30 @@ class AgentServices;
 
 namespace perchlight::cli {
 
-// The rule set options that the page commands share: `--level L` (one of the five privacy
-// levels) or `--rules FILE`.
+// The rule set a check evaluates against, as the output names it.
+struct ChosenRuleSet {
+    std::string label;  // "High", "Medium (stored level)", "rule set file"
+    std::string file;
+};
+
+// The rule set a page command evaluates against: the one named by `--rules FILE`, the rule set of
+// `--level L` (one of the five privacy levels), or, without either, the active rule set of the
+// preference store (the stored privacy level, Medium where none is stored).
 class RuleSetOptions {
   public:
     // Registers both options on the subcommand.
     void addTo(CLI::App& command);
 
-    // Makes the services evaluate against the chosen rule set file. False, with the reason
-    // printed, when the file is missing.
-    bool apply(AgentServices& services, std::ostream& err) const;
+    // Makes the services evaluate against the chosen rule set; what it is, or nothing, with the
+    // reason in error, when a named file or level's rule set is missing.
+    std::optional<ChosenRuleSet> apply(AgentServices& services, std::string& error) const;
+
+    // Why a rule set file cannot be evaluated against ("XML parse error", "not an APPEL rule
+    // set ...", "no such file"), or empty when it can.
+    static std::string problemWith(const std::string& file);
 
   private:
-    std::string ruleSetFile(const AgentServices& services) const;
-
-    std::string level_ = "medium";
+    std::string level_;
     std::string ruleSetPath_;
 };
 

@@ -26,13 +26,25 @@ bool SummaryCommand::selected() const {
 
 int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
     Url page;
-    if (!parsePageUrl(url_, page, err) || !ruleSet_.apply(services, err)) {
+    std::string error;
+    std::optional<ChosenRuleSet> rules;
+    if (!parsePageUrl(url_, page, error) || !(rules = ruleSet_.apply(services, error))) {
+        err << "perchlight: " << error << "\n";
         return kExitPageUnknown;
     }
     P3PMatchInfo info(services.referenceStore(), services.cache());
-    const int verdict = checkPageHeadless(services, page, false, info, err);
+    const PageCheckOutcome outcome = checkPageHeadless(services, page, false, info);
+    const int verdict = outcome.verdict;
     const MatchResult main = info.mainResult();
+    const PageCheckNotes notes = notesFor(page, outcome, main, rules->file);
     out << SummaryPage().tooltipText(main) << "\n";
+    out << "rules: " << rules->label << " (" << rules->file << ")\n";
+    if (!notes.loaded.empty()) {
+        out << "loaded: " << notes.loaded << " (asked for " << url_ << ")\n";
+    }
+    if (!notes.why.empty()) {
+        err << "perchlight: " << notes.why << "\n";
+    }
     if (main.state != kStateNoConflict && main.state != kStateConflict) {
         if (!htmlPath_.empty()) {
             err << "perchlight: no summary page without a valid policy\n";

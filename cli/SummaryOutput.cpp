@@ -40,7 +40,7 @@ void printDigest(std::ostream& out, const MatchResult& result) {
         out << "  test policy\n";
     }
     for (const DisputeRecord& dispute : summary.disputes) {
-        out << "  dispute: " << dispute.service << "\n";
+        out << "  dispute: " << (dispute.service.empty() ? "not stated" : dispute.service) << "\n";
         for (const std::string* text : {&dispute.shortDescription, &dispute.longDescription}) {
             if (!text->empty()) {
                 out << "    " << *text << "\n";

@@ -69,17 +69,18 @@ bool childMatches(const XmlNode& expression, const XmlNode& child, const XmlNode
 
 void runRules(const XmlNode& ruleSet, const XmlNode& policy, MatchResult& result) {
     result.state = kStateNotEvaluated;
-    if (ruleSet.children().empty() || ruleSet.name != "APPEL:RULESET") {
-        return;
-    }
     if (policy.children().empty() || policy.name != "POLICY") {
         return;
     }
+    // The site's own policy pages stay reachable whatever the rule set is like.
     if (const std::string* discUri = policy.attribute("DISCURI")) {
         result.disclosureUri = *discUri;
     }
     if (const std::string* optUri = policy.attribute("OPTURI")) {
         result.optOutUri = *optUri;
+    }
+    if (ruleSet.children().empty() || ruleSet.name != "APPEL:RULESET") {
+        return;
     }
     for (const XmlNodePtr& rule : ruleSet.children()) {
         if (matchExpression(*rule, policy, result) &&

@@ -70,6 +70,7 @@ struct TransferContext {
     std::string url;
     std::optional<std::string> body;
     std::string headers;
+    std::string finalUrl;  // where the redirects ended
     std::atomic<bool> cancelled{false};
     Monitor lock;
     bool delivered = false;  // guarded by lock
@@ -80,6 +81,7 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
     TextBuffer headerBuffer(HttpClient::kMaxHeaderBytes);
     long status = 0;
     CURLcode outcome = CURLE_FAILED_INIT;
+    std::string finalUrl;
     if (CurlHandle handle = newTransfer(context->url, headerBuffer)) {
         CURL* h = handle.get();
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
@@ -90,11 +92,17 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context->cancelled);
         outcome = curl_easy_perform(h);
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        char* effective = nullptr;
+        if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+            effective != nullptr) {
+            finalUrl = effective;
+        }
     }
     Monitor* checkMonitor = nullptr;
     {
         MonitorLock guard(context->lock);
         context->headers = std::move(headerBuffer.data);
+        context->finalUrl = std::move(finalUrl);
         // A transfer cut short (closed early, a broken chunked body, a time-out) holds part of a
         // document at best, which must not pass for the whole of it.
         if (outcome == CURLE_OK && !bodyBuffer.overflowed && !bodyBuffer.data.empty() &&
@@ -165,7 +173,7 @@ bool HttpClient::fetchHeaders(const std::string& url, std::string& headers) {
 }
 
 std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std::string& headers,
-                                                     bool headersOnly) {
+                                                     bool headersOnly, std::string* finalUrl) {
     if (headersOnly) {
         fetchHeaders(url, headers);
         return std::nullopt;
@@ -197,6 +205,9 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     }
     transfer.join();
     headers = std::move(context->headers);
+    if (finalUrl != nullptr) {
+        *finalUrl = std::move(context->finalUrl);
+    }
     return std::move(context->body);
 }
 

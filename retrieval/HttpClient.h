@@ -41,9 +41,11 @@ class HttpClient {
     // and the transfer aborts on its own. None for an empty URL, for headersOnly (after a header
     // probe), for an empty body, for a body past the limit, for a transfer that did not complete
     // (closed early, a malformed chunked body) and for a final status outside 200-299 (an error
-    // page is no document); the header text arrives in every case but the first.
+    // page is no document); the header text arrives in every case but the first. finalUrl, when
+    // given, receives the URL the redirects ended at (empty when nothing was transferred).
     static std::optional<std::string> fetchDocument(const std::string& url, std::string& headers,
-                                                    bool headersOnly = false);
+                                                    bool headersOnly = false,
+                                                    std::string* finalUrl = nullptr);
 
     // The libcurl write and header callback: appends the chunk, or aborts the transfer (returns
     // 0) when the buffer's limit would be passed or the bytes cannot be stored.

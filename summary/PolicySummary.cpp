@@ -1,5 +1,7 @@
 #include "summary/PolicySummary.h"
 
+#include <algorithm>
+
 #include <array>
 #include <utility>
 
@@ -204,6 +206,26 @@ void readBusiness(const XmlNode& entity, PolicySummary& summary) {
     }
 }
 
+// Adds the category texts of a repeated data reference to those it had: editors write one
+// reference several times with different categories, and each of them applies.
+void mergeSubItems(std::map<std::string, std::string>& into,
+                   std::map<std::string, std::string> more) {
+    std::size_t others = std::count_if(into.begin(), into.end(), [](const auto& item) {
+        return item.first.starts_with("OTHER-CATEGORY");
+    });
+    for (auto& [key, text] : more) {
+        if (!key.starts_with("OTHER-CATEGORY")) {
+            into.emplace(key, std::move(text));
+            continue;
+        }
+        const bool known = std::any_of(into.begin(), into.end(),
+                                       [&](const auto& item) { return item.second == text; });
+        if (!known) {
+            into.emplace("OTHER-CATEGORY" + std::to_string(++others), std::move(text));
+        }
+    }
+}
+
 void readData(const XmlNode& group, StatementRecord& record) {
     for (const XmlNodePtr& data : group.children()) {
         if (data->name != "DATA") {
@@ -225,7 +247,10 @@ void readData(const XmlNode& group, StatementRecord& record) {
                     }
                 }
             }
-            record.data[*ref] = std::move(entry);
+            const auto [known, added] = record.data.try_emplace(*ref, entry);
+            if (!added) {
+                mergeSubItems(known->second.subItems, std::move(entry.subItems));
+            }
             continue;
         }
         for (const XmlNodePtr& child : data->children()) {
@@ -318,7 +343,8 @@ std::map<std::string, std::string> categoryTexts(const XmlNode& categories,
     int others = 0;
     for (const XmlNodePtr& category : categories.children()) {
         const bool isOther = category->name == "OTHER-CATEGORY";
-        std::string text = isOther ? "Other types of data: " + category->text
+        std::string text = isOther ? "Other types of data: " +
+                                         (category->text.empty() ? "not stated" : category->text)
                                    : textFor(kCategoryTexts, category->name);
         text += mark;
         if (!text.empty()) {

@@ -30,6 +30,8 @@ constexpr std::string_view kTooltipNoConflict =
 constexpr std::string_view kTooltipConflict =
     "##BusinessName##@%s's@ privacy policy  ##MatchNoMatch##@%s@ \n##MisMatches##@\n%s@";
 constexpr std::string_view kTooltipNoPolicy = "Valid policy not found";
+// Shown for a record the policy names without saying anything in it.
+constexpr std::string_view kNotStated = "not stated";
 
 constexpr std::array<std::string_view, 5> kTelephoneKeys = {
     "BusinessTelephoneIntCode", "BusinessTelephoneLocCode", "BusinessTelephoneNumber",
@@ -147,8 +149,9 @@ std::string PageValues::disputes(std::string_view format) const {
         }
         const std::string service =
             !html_ || isAllowedLinkAddress(dispute.service) ? text(dispute.service) : std::string();
-        const std::string name =
-            text(dispute.shortDescription.empty() ? dispute.service : dispute.shortDescription);
+        const std::string& named =
+            dispute.shortDescription.empty() ? dispute.service : dispute.shortDescription;
+        const std::string name = text(named.empty() ? std::string(kNotStated) : named);
         const std::string description =
             dispute.longDescription.empty() ? std::string() : text(": " + dispute.longDescription);
         out += formatArguments(format, Arguments{image, service, ++index, name, name, description});

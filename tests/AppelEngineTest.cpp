@@ -91,24 +91,29 @@ TEST(AppelEngineRules, UnusableRuleSetOrPolicyLeavesStateNotEvaluated) {
     MatchResult earlier;
     earlier.state = kStateConflict;
     const std::string rules = ruleSet(firingRule("description='d'"));
+    // An unusable rule set still leaves the policy's own pages reachable; an unusable policy
+    // has none.
     const struct {
         const char* what;
         std::string rules;
         std::string policy;
+        std::string disclosureUri;
     } cases[] = {
-        {"empty rule set", ruleSet(""), kPolicy},
+        {"empty rule set", ruleSet(""), kPolicy, "http://a.example/privacy.html"},
         {"root not a rule set", "<appel:RULES>" + firingRule("description='d'") + "</appel:RULES>",
-         kPolicy},
-        {"unprefixed root", "<RULESET>" + firingRule("description='d'") + "</RULESET>", kPolicy},
-        {"policy without children", rules, "<POLICY discuri='http://a.example/'/>"},
-        {"policy element not named POLICY", rules, "<POLICIES><POLICY/></POLICIES>"},
+         kPolicy, "http://a.example/privacy.html"},
+        {"unprefixed root", "<RULESET>" + firingRule("description='d'") + "</RULESET>", kPolicy,
+         "http://a.example/privacy.html"},
+        {"policy without children", rules, "<POLICY discuri='http://a.example/'/>", ""},
+        {"policy element not named POLICY", rules, "<POLICIES><POLICY/></POLICIES>", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const MatchResult result = evaluate(c.rules, c.policy, earlier);
         EXPECT_EQ(result.state, kStateNotEvaluated);
         EXPECT_TRUE(result.descriptions.empty());
-        EXPECT_TRUE(result.disclosureUri.empty());
+        EXPECT_EQ(result.disclosureUri, c.disclosureUri);
+        EXPECT_EQ(result.optOutUri.empty(), c.disclosureUri.empty());
     }
     MatchResult result = earlier;
     evaluateRuleSet(nullptr, XmlNode::parseXmlBuffer(kPolicy), result);

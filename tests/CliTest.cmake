@@ -26,6 +26,19 @@ expect_run(2 "Cannot read" evaluate ${DATA}/examples/shop-basic.xml
 expect_run(2 "XML parse error" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH})
 expect_run(64 "--rules" evaluate ${DATA}/examples/shop-basic.xml)
 expect_run(64 "Invalid URL" evaluate ${DATA}/examples/shop-basic.xml ${HIGH} --request nowhere)
+# With --json every failure is still one JSON document that names the input at fault.
+file(WRITE ${OUT}/garbage-rules.xml "<appel:RULESET><appel:RULE")
+file(WRITE ${OUT}/not-rules.xml "<POLICIES/>")
+expect_json(2 "error;input" "rules" evaluate ${DATA}/examples/shop-basic.xml
+            --rules ${OUT}/garbage-rules.xml --json)
+expect_json(2 "error;message" "Cannot read the rule set ${OUT}/garbage-rules.xml: XML parse error"
+            evaluate ${DATA}/examples/shop-basic.xml --rules ${OUT}/garbage-rules.xml --json)
+expect_json(2 "error;input" "rules" evaluate ${DATA}/examples/shop-basic.xml
+            --rules ${OUT}/not-rules.xml --json)
+expect_json(2 "error;input" "policy" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH} --json)
+expect_json(2 "error;message" "malformed policy" evaluate ${DATA}/examples/malformed.xml ${HIGH} --json)
+expect_json(3 "verdict" "unknown" check not-a-url --json)
+expect_json(3 "error" "only http and https pages are checked" check ftp://127.0.0.1/ --json)
 # A level whose rule set was never written is named as missing before anything is fetched.
 set(ENV{PERCHLIGHT_HOME} ${DATA}/examples)
 expect_run(3 "no rule set at ${DATA}/examples/p3ppreferences.xml" check http://127.0.0.1:1/ --level custom)

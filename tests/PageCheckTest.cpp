@@ -58,7 +58,7 @@ class PageCheckTest : public ::testing::Test {
     int check(HeadlessOwner& owner, const std::string& path, bool posted = false) {
         const Url page(loopback_.url(path));
         owner.loadPage(page, posted);
-        std::thread thread(runCheckThread, std::ref(owner), page, posted ? "a=1" : "");
+        std::thread thread(runCheckThread, std::ref(owner), owner.pageUrl(), posted ? "a=1" : "");
         thread.join();
         return owner.verdict();
     }

@@ -1,5 +1,6 @@
 #include "browser/PageCollector.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -13,19 +14,22 @@ void PrintTo(const EmbeddedItem& item, std::ostream* out) {
 
 namespace {
 
-// Serves canned documents and counts what was asked for.
+// Serves canned documents, follows canned redirects and counts what was asked for.
 struct Site {
     std::map<std::string, std::string> documents;
+    std::map<std::string, std::string> redirects;  // URL asked for -> where it ends
     std::vector<std::string> requested;
 
     PageCollector::Fetch fetch() {
-        return [this](const Url& url) -> std::optional<std::string> {
+        return [this](const Url& url) -> std::optional<FetchedDocument> {
             requested.push_back(url.str());
-            const auto found = documents.find(url.str());
+            const auto moved = redirects.find(url.str());
+            const std::string location = moved == redirects.end() ? url.str() : moved->second;
+            const auto found = documents.find(location);
             if (found == documents.end()) {
                 return std::nullopt;
             }
-            return found->second;
+            return FetchedDocument{found->second, Url(location)};
         };
     }
 };
@@ -97,6 +101,42 @@ TEST(PageCollector, FramesAreBoundedInDepthAndNumber) {
     }
     PageCollector(site.fetch()).collect(fan, Url("http://a.example/fan.html"));
     EXPECT_EQ(site.requested.size(), static_cast<std::size_t>(PageCollector::kMaxFrames));
+}
+
+TEST(PageCollector, ARedirectedFrameIsListedAndReadWhereItEnded) {
+    Site site;
+    site.redirects["http://a.example/fr/old.html"] = "http://b.example/g/new.html";
+    site.documents["http://b.example/g/new.html"] = "<img src=n.gif>";
+    const CollectedPage page =
+        PageCollector(site.fetch())
+            .collect("<iframe src=fr/old.html></iframe>", Url("http://a.example/index.html"));
+    EXPECT_THAT(page.embedded, testing::ElementsAre(
+                                   EmbeddedItem{"Frame/IFrame", Url("http://b.example/g/new.html")},
+                                   EmbeddedItem{"Image", Url("http://b.example/g/n.gif")}));
+}
+
+TEST(PageCollector, TheFirstBaseWithAnHrefIsTheBaseOfEveryReference) {
+    Site site;
+    const CollectedPage page =
+        PageCollector(site.fetch())
+            .collect(
+                "<img src=early.png><base target=x><base href='http://cdn.example/s/'>"
+                "<base href='http://ignored.example/'><link rel=P3Pv1 href=p3p.xml>"
+                "<link rel=stylesheet href=a.css>",
+                Url("http://a.example/page.html"));
+    EXPECT_EQ(page.linkPolicyRef, Url("http://cdn.example/s/p3p.xml"));
+    EXPECT_THAT(page.embedded, testing::ElementsAre(
+                                   EmbeddedItem{"Image", Url("http://cdn.example/s/early.png")},
+                                   EmbeddedItem{"StyleSheet", Url("http://cdn.example/s/a.css")}));
+}
+
+TEST(PageCollector, ABaseThatDoesNotResolveLeavesTheDocumentsUrl) {
+    Site site;
+    const CollectedPage page = PageCollector(site.fetch())
+                                   .collect("<base href='http://[bad'><img src=x.png>",
+                                            Url("http://a.example/d/page.html"));
+    EXPECT_THAT(page.embedded,
+                testing::ElementsAre(EmbeddedItem{"Image", Url("http://a.example/d/x.png")}));
 }
 
 }  // namespace

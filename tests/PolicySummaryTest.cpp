@@ -88,6 +88,37 @@ TEST(PolicySummaryData, DescribedItemsByReferenceUndescribedByCategory) {
                {"STATE", "Cookies and mechanisms that perform similar functions (optional) |"}}));
 }
 
+TEST(PolicySummaryData, ARepeatedReferenceGathersEveryCategoryOnce) {
+    const std::string data =
+        "<DATA ref='#dynamic.miscdata' short-description='Misc' "
+        "variable_category='YES'><CATEGORIES>";
+    const StatementRecord statement = statementOf(
+        "<DATA-GROUP>" + data +
+        "<physical/><other-category>pets</other-category></CATEGORIES></DATA>" + data +
+        "<online/><physical/></CATEGORIES></DATA>" + data +
+        "<purchase/><other-category>pets</other-category><other-category>cars</other-category>"
+        "</CATEGORIES></DATA></DATA-GROUP>");
+    ASSERT_EQ(statement.data.size(), 1u);
+    const DataEntry& entry = statement.data.at("#dynamic.miscdata");
+    EXPECT_EQ(entry.label, "Misc");
+    std::vector<std::string> keys;
+    for (const auto& [key, text] : entry.subItems) {
+        keys.push_back(key);
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"ONLINE", "OTHER-CATEGORY1", "OTHER-CATEGORY2",
+                                              "PHYSICAL", "PURCHASE"}));
+    EXPECT_EQ(entry.subItems.at("OTHER-CATEGORY1"), "Other types of data: pets");
+    EXPECT_EQ(entry.subItems.at("OTHER-CATEGORY2"), "Other types of data: cars");
+}
+
+TEST(PolicySummaryData, AnOtherCategoryWithoutTextIsNotStated) {
+    const StatementRecord statement = statementOf(
+        "<DATA-GROUP><DATA ref='#x' short-description='X' variable_category='YES'><CATEGORIES>"
+        "<other-category/></CATEGORIES></DATA></DATA-GROUP>");
+    EXPECT_EQ(statement.data.at("#x").subItems.at("OTHER-CATEGORY1"),
+              "Other types of data: not stated");
+}
+
 TEST(PolicySummaryAccess, FirstChildChoosesTheText) {
     const std::string none = "This site does not give you access to its information about you";
     const std::pair<const char*, std::string> cases[] = {

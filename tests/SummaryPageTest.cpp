@@ -76,6 +76,14 @@ TEST_F(SummaryPageTest, Disputes_NameFallsBackToServiceAndImageIsOptional) {
         std::string::npos);
 }
 
+TEST_F(SummaryPageTest, Disputes_ARecordWithNothingInItIsNotStated) {
+    result_.summary.disputes = {{"", "", "", "", ""}};
+    const std::string html = page_.buildPage(result_);
+    EXPECT_NE(html.find("alt=\"Disputes Info 1 - not stated\">not stated</a>"), std::string::npos)
+        << html;
+    EXPECT_EQ(html.find("Disputes Info 1 - \""), std::string::npos);
+}
+
 TEST_F(SummaryPageTest, OptOut_LinksTextButNotTagsOrTheEscapedWord) {
     result_.optOutUri = "/opt-out.html";
     StatementRecord statement;
