@@ -29,13 +29,13 @@ struct Navigation {
     Kind kind = Kind::Other;
 };
 
-// One IMG, EMBED, APPLET, OBJECT, LINK, IFRAME or FRAME element of a document, with its
+// One IMG, EMBED, APPLET, OBJECT, LINK, IFRAME, FRAME or BASE element of a document, with its
 // attributes exactly as written (relative, unresolved; empty when absent).
-struct ElementFacts {
+struct ElementReport {
     std::string tag;  // upper case
     std::string src, codebase, code, rel, href;
 
-    bool operator==(const ElementFacts&) const = default;
+    bool operator==(const ElementReport&) const = default;
 };
 
 // What one document of a page (the top-level document or a frame's) holds.
@@ -43,7 +43,7 @@ struct DocumentFacts {
     std::string url;             // the document's own URL, against which its attributes resolve
     std::vector<int> framePath;  // frame indices from the top document; empty for the top
     int childFrames = 0;         // the document's number of frames
-    std::vector<ElementFacts> elements;  // in document order
+    std::vector<ElementReport> elements;  // in document order
 
     bool operator==(const DocumentFacts&) const = default;
 };

@@ -13,7 +13,7 @@ namespace {
 constexpr char kSource[] = R"JS(
 (function () {
     'use strict';
-    var TAGS = { IMG: 1, EMBED: 1, APPLET: 1, OBJECT: 1, LINK: 1, IFRAME: 1, FRAME: 1 };
+    var TAGS = { IMG: 1, EMBED: 1, APPLET: 1, OBJECT: 1, LINK: 1, IFRAME: 1, FRAME: 1, BASE: 1 };
     var ATTRIBUTES = ['src', 'codebase', 'code', 'rel', 'href'];
     window.%5 = true;
 

@@ -54,7 +54,7 @@ QVariant runScript(QWebEnginePage* page, const QString& script) {
     return result;
 }
 
-ElementFacts element(const char* tag, const char* src, const char* codebase, const char* code,
+ElementReport element(const char* tag, const char* src, const char* codebase, const char* code,
                      const char* rel, const char* href) {
     return {tag, src, codebase, code, rel, href};
 }
@@ -443,7 +443,7 @@ void ShellTest::documentFacts_framesInDocumentOrderWithRawAttributes() {
     QCOMPARE(documents[0].url, page.toString().toStdString());
     QCOMPARE(documents[0].framePath, std::vector<int>{});
     QCOMPARE(documents[0].childFrames, 2);
-    const std::vector<ElementFacts> top = {
+    const std::vector<ElementReport> top = {
         element("LINK", "", "", "", "stylesheet", "style.css"),
         element("LINK", "", "", "", "P3Pv1", "/w3c/p3p.xml"),
         element("IMG", "img/a.png", "", "", "", ""),
@@ -457,18 +457,18 @@ void ShellTest::documentFacts_framesInDocumentOrderWithRawAttributes() {
     QCOMPARE(documents[1].url, m_server.url(0, QStringLiteral("/same")).toString().toStdString());
     QCOMPARE(documents[1].framePath, std::vector<int>{0});
     QVERIFY(documents[1].elements ==
-            std::vector<ElementFacts>{element("IMG", "same.png", "", "", "", "")});
+            std::vector<ElementReport>{element("IMG", "same.png", "", "", "", "")});
 
     QCOMPARE(documents[2].url, (b + "/cross").toStdString());
     QCOMPARE(documents[2].framePath, std::vector<int>{1});
     QCOMPARE(documents[2].childFrames, 1);
     QVERIFY(documents[2].elements ==
-            (std::vector<ElementFacts>{element("IMG", "cross.png", "", "", "", ""),
+            (std::vector<ElementReport>{element("IMG", "cross.png", "", "", "", ""),
                                        element("IFRAME", "nested", "", "", "", "")}));
 
     QCOMPARE(documents[3].url, (b + "/nested").toStdString());
     QCOMPARE(documents[3].framePath, (std::vector<int>{1, 0}));
-    QVERIFY(documents[3].elements == std::vector<ElementFacts>{element(
+    QVERIFY(documents[3].elements == std::vector<ElementReport>{element(
                                          "LINK", "", "", "", "alternate stylesheet", "alt.css")});
 
     // Every frame completed before the page did.
@@ -502,7 +502,7 @@ void ShellTest::documentFacts_blankFrameReportedByItsDocument() {
     QCOMPARE(documents[1].url, page.toString().toStdString());
     QCOMPARE(documents[1].framePath, std::vector<int>{0});
     QVERIFY(documents[1].elements ==
-            std::vector<ElementFacts>{element("IMG", "written.png", "", "", "", "")});
+            std::vector<ElementReport>{element("IMG", "written.png", "", "", "", "")});
 }
 
 void ShellTest::stoppedLoad_completesNothing() {
