@@ -1,5 +1,8 @@
 #include "prefs/RuleSetTransfer.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -30,11 +33,6 @@ bool holdsBlockRule(const XmlNode& node) {
     return false;
 }
 
-bool copyFile(const std::string& source, const std::string& target) {
-    const std::optional<std::string> bytes = FileReader::read(source, XmlNode::kMaxFileSize);
-    return bytes && PreferenceFile::writeText(target, *bytes);
-}
-
 bool isRegularFile(const std::string& path) {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
@@ -53,20 +51,42 @@ bool RuleSetTransfer::validateImportedRuleSet(const std::string& path, bool& blo
 }
 
 bool RuleSetTransfer::stageImport(const std::string& source, const std::string& moduleDirectory) {
-    return copyFile(source, moduleDirectory + kStagedFile);
+    return copyRuleSet(source, moduleDirectory + kStagedFile);
 }
 
 bool RuleSetTransfer::installStagedImport(const std::string& moduleDirectory) {
+    return installStaged(moduleDirectory + kStagedFile, moduleDirectory);
+}
+
+bool RuleSetTransfer::installStaged(const std::string& stagedPath,
+                                    const std::string& moduleDirectory) {
     // The rename replaces the old file in one step, so no other process ever finds the Imported
     // level without its file.
-    const std::string staged = moduleDirectory + kStagedFile;
     const std::string imported = moduleDirectory + P3PPreferences::kImportedRuleSetFile;
-    return std::rename(staged.c_str(), imported.c_str()) == 0;
+    return std::rename(stagedPath.c_str(), imported.c_str()) == 0;
+}
+
+std::string RuleSetTransfer::uniqueStagedPath(const std::string& moduleDirectory) {
+    static std::atomic<unsigned> counter = 0;
+    return moduleDirectory + "/temp-appel-imported-" + std::to_string(::getpid()) + "-" +
+           std::to_string(++counter) + ".xml";
+}
+
+bool RuleSetTransfer::copyRuleSet(const std::string& source, const std::string& target) {
+    const std::optional<std::string> bytes = FileReader::read(source, XmlNode::kMaxFileSize);
+    return bytes && PreferenceFile::writeText(target, *bytes);
 }
 
 void RuleSetTransfer::discardStagedImport(const std::string& moduleDirectory) {
+    discardStaged(moduleDirectory + kStagedFile);
+}
+
+void RuleSetTransfer::discardStaged(const std::string& stagedPath) {
+    if (stagedPath.empty()) {
+        return;
+    }
     std::error_code ignored;
-    std::filesystem::remove(moduleDirectory + kStagedFile, ignored);
+    std::filesystem::remove(stagedPath, ignored);
 }
 
 bool RuleSetTransfer::exportImported(const std::string& moduleDirectory,
@@ -76,7 +96,7 @@ bool RuleSetTransfer::exportImported(const std::string& moduleDirectory,
     const std::string source = isRegularFile(imported) ? imported
                                : isRegularFile(staged) ? staged
                                                        : std::string();
-    return !source.empty() && copyFile(source, target);
+    return !source.empty() && copyRuleSet(source, target);
 }
 
 }  // namespace perchlight
