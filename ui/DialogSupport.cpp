@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QUrl>
 #include <exception>
-#include <optional>
 
 #include "prefs/BirdBroadcast.h"
 #include "prefs/P3PPreferences.h"
@@ -59,38 +58,33 @@ bool DialogSupport::guarded(QWidget* parent, const std::function<void()>& action
     return false;
 }
 
-bool DialogSupport::changeCookiePreferences(P3PPreferences& preferences, BirdBroadcast* broadcast,
-                                            QWidget* parent,
-                                            const std::function<bool(CookiePreferences&)>& change) {
-    std::optional<QString> failure;
+bool DialogSupport::changeCookiePreferences(
+    P3PPreferences& preferences, BirdBroadcast* broadcast, QWidget* parent,
+    const std::function<bool(CookiePreferences&)>& change) {
     bool written = false;
-    {
+    const bool succeeded = guarded(parent, [&] {
         // One lock over read, change and write: a reload or another dialog cannot slip between.
+        // It is released before a message box runs its event loop or the broadcast goes out.
         MonitorLock guard(preferences.lock());
         const CookiePreferences before = preferences.cookiePreferences();
         CookiePreferences after = before;
         if (!change(after)) {
-            return true;
+            return;
         }
         preferences.setCookiePreferences(after);
         try {
             preferences.writeCookiePreferences(preferences.moduleDirectory() +
                                                P3PPreferences::kCookiePreferencesFile);
-            written = true;
-        } catch (const Error& error) {
-            preferences.setCookiePreferences(before);
-            failure = QString::fromStdString(error.message());
+        } catch (...) {
+            preferences.setCookiePreferences(before);  // the store keeps matching the file
+            throw;
         }
-    }
-    // Neither the message box's event loop nor the broadcast runs under the preferences lock.
-    if (failure) {
-        showError(parent, *failure);
-        return false;
-    }
+        written = true;
+    });
     if (written && broadcast != nullptr) {
         broadcast->broadcast(kBroadcastReloadCookiePreferences, false);
     }
-    return true;
+    return succeeded;
 }
 
 void DialogSupport::name(QAbstractButton* button, int id) {

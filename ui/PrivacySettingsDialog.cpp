@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "prefs/BirdBroadcast.h"
+#include "prefs/BirdSettings.h"
 #include "prefs/P3PPreferences.h"
 #include "prefs/RuleSetTransfer.h"
 #include "ui/BirdCommands.h"
@@ -318,13 +319,18 @@ void PrivacySettingsDialog::broadcastChange() {
         return;
     }
     // The other processes re-read the settings and rule set; then every window of every process,
-    // this one included, checks its page again under the new preferences.
+    // this one included, checks its page again under the new preferences. That command also
+    // switches checking on, so it is not sent while the user has switched checking off (the
+    // dialog can be reached then from the installer's settings display).
     m_broadcast->broadcast(kBroadcastReloadSettingsAndRuleSet, false);
-    m_broadcast->broadcast(kBroadcastCheckingEnabled, true);
+    if (BirdSettings::enabled) {
+        m_broadcast->broadcast(kBroadcastCheckingEnabled, true);
+    }
 }
 
 void PrivacySettingsDialog::done(int result) {
-    if (result != QDialog::Accepted && m_imported) {
+    // Whatever the way out, a staged file that OK did not install has no further use.
+    if (m_imported) {
         RuleSetTransfer::discardStaged(m_stagedPath);
         m_imported = false;
     }

@@ -155,9 +155,9 @@ class CookieDialogsTest : public QObject {
         QCOMPARE(rowsOf(*others), QStringList());
         sites->setCurrentItem(sites->topLevelItem(1));
         QCOMPARE(rowsOf(*others), (QStringList{"<b>bold</b>.example", "ads.example"}));
+        saveScreenshot(dialog, "cookie-history");
         sites->setCurrentItem(sites->topLevelItem(0));
         QCOMPARE(rowsOf(*others), QStringList());
-        saveScreenshot(dialog, "cookie-history");
     }
 
     void history_empty_showsNoRows() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "prefs/BirdBroadcast.h"
+#include "prefs/BirdSettings.h"
 #include "prefs/P3PPreferences.h"
 #include "prefs/RegistryKey.h"
 #include "ui/FileChooser.h"
@@ -72,6 +73,7 @@ class MessageBoxAnswerer {
 class DialogEnvironment {
   public:
     explicit DialogEnvironment(const QByteArray& settings = "Privacy Level=2\n") {
+        BirdSettings::reset();
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         QDir(m_config.path()).mkpath("Halvard");
         write(m_config.filePath("Halvard/Perchlight.conf"), settings);
@@ -82,7 +84,10 @@ class DialogEnvironment {
         preferences = std::make_unique<P3PPreferences>(m_home.path().toStdString());
         preferences->loadPreferences();
     }
-    ~DialogEnvironment() { qunsetenv("XDG_CONFIG_HOME"); }
+    ~DialogEnvironment() {
+        qunsetenv("XDG_CONFIG_HOME");
+        BirdSettings::reset();
+    }
 
     QString file(const QString& name) const { return m_home.filePath(name); }
     QString home() const { return m_home.path(); }

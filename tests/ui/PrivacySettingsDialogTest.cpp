@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "DialogTestSupport.h"
+#include "prefs/BirdSettings.h"
 #include "prefs/CustomRuleSet.h"
 #include "prefs/RuleSetTransfer.h"
 #include "ui/BirdCommands.h"
@@ -121,6 +122,19 @@ class PrivacySettingsDialogTest : public QObject {
         QVERIFY(open.broadcast.sent == expected);
     }
 
+    void ok_whileCheckingIsOff_leavesItOff() {
+        DialogEnvironment environment;
+        BirdSettings::enabled = false;
+        OpenDialog open(environment);
+        levelButton(open.dialog, PrivacyLevel::kLevelHigh)->click();
+        button(open.dialog, 1)->click();
+        BirdSettings::reset();
+        const std::vector<std::pair<int, bool>> expected = {
+            {kBroadcastReloadSettingsAndRuleSet, false}};
+        QVERIFY(open.broadcast.sent == expected);
+        QCOMPARE(environment.savedLevel(), 3u);
+    }
+
     void ok_withTheOpeningLevelUnchanged_savesNothing() {
         DialogEnvironment environment("Privacy Level=3\n");
         OpenDialog open(environment);
@@ -181,6 +195,20 @@ class PrivacySettingsDialogTest : public QObject {
         QVERIFY(environment.preferences->readActiveRuleSet(active));
         QCOMPARE(QByteArray::fromStdString(active), kBlockRules);  // evaluations now use it
         QCOMPARE(answerer.seen.size(), 1);
+    }
+
+    void ok_atAnotherLevelAfterAnImport_removesTheStagedFile() {
+        DialogEnvironment environment;
+        environment.write(environment.file("rules.xml"), kPlainRules);
+        OpenDialog open(environment);
+        open.import(environment.file("rules.xml"));
+        const QString staged = open.dialog.stagedPath();
+        levelButton(open.dialog, PrivacyLevel::kLevelHigh)->click();
+        button(open.dialog, 1)->click();
+        QCOMPARE(open.dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(environment.savedLevel(), 3u);
+        QVERIFY(!QFile::exists(staged));
+        QVERIFY(!QFile::exists(environment.file("appel-imported.xml")));
     }
 
     void import_withABlockRuleSpelledOtherwise_warnsNot() {
