@@ -1,6 +1,10 @@
 #include "prefs/RuleSetTransfer.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <atomic>
 #include <cstdio>
@@ -64,6 +68,24 @@ bool RuleSetTransfer::installStaged(const std::string& stagedPath,
     // level without its file.
     const std::string imported = moduleDirectory + P3PPreferences::kImportedRuleSetFile;
     return std::rename(stagedPath.c_str(), imported.c_str()) == 0;
+}
+
+void RuleSetTransfer::discardAbandonedStaged(const std::string& moduleDirectory) {
+    static const std::string prefix = "temp-appel-imported-";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(moduleDirectory, error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        // A process that no longer exists cannot install its staged file any more.
+        if (pid > 0 && *end == '-' && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
 }
 
 std::string RuleSetTransfer::uniqueStagedPath(const std::string& moduleDirectory) {

@@ -42,6 +42,8 @@ class RuleSetTransfer {
     static bool installStaged(const std::string& stagedPath, const std::string& moduleDirectory);
     // Removes a staging file, if any.
     static void discardStaged(const std::string& stagedPath);
+    // Removes the staging files of dialogs whose process has ended without removing them.
+    static void discardAbandonedStaged(const std::string& moduleDirectory);
 };
 
 }  // namespace perchlight

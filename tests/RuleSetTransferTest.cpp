@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -62,6 +63,26 @@ TEST(RuleSetTransferStaging, EveryDialogStagesUnderItsOwnName) {
     EXPECT_NE(first, second);
     EXPECT_NE(first.find("/temp-appel-imported-" + std::to_string(::getpid()) + "-"),
               std::string::npos);
+}
+
+TEST(RuleSetTransferStaging, AbandonedStagingFilesOfEndedProcessesAreRemoved) {
+    TempDir dir;
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(ended, nullptr, 0);
+    const std::string own = RuleSetTransfer::uniqueStagedPath(dir.path().string());
+    writeFile(own, "mine");
+    writeFile(dir / ("temp-appel-imported-" + std::to_string(ended) + "-1.xml"), "theirs");
+    writeFile(dir / "temp-appel-imported.xml", "the command line's");
+    writeFile(dir / "appel-imported.xml", "installed");
+    RuleSetTransfer::discardAbandonedStaged(dir.path().string());
+    EXPECT_TRUE(std::filesystem::exists(own));
+    EXPECT_FALSE(
+        std::filesystem::exists(dir / ("temp-appel-imported-" + std::to_string(ended) + "-1.xml")));
+    EXPECT_TRUE(std::filesystem::exists(dir / "temp-appel-imported.xml"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "appel-imported.xml"));
 }
 
 // The previous imported rule set stays in force until a new one has taken its place whole.

@@ -83,6 +83,7 @@ PrivacySettingsDialog::PrivacySettingsDialog(P3PPreferences& preferences, BirdBr
         m_chooser = m_ownChooser.get();
     }
     setWindowTitle("Privacy Preference Settings");
+    RuleSetTransfer::discardAbandonedStaged(preferences.moduleDirectory());
     build();
     const CustomSettings settings = preferences.customSettings();
     for (int i = 0; i < kCustomSettingCount; ++i) {
