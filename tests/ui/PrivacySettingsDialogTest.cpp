@@ -1,4 +1,6 @@
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QRadioButton>
 #include <QTest>
 
@@ -334,6 +336,41 @@ class PrivacySettingsDialogTest : public QObject {
         QVERIFY(!staged.isEmpty());
         QVERIFY(!QFile::exists(staged));
         QCOMPARE(environment.preferences->privacyLevel(), PrivacyLevel::kLevelMedium);
+    }
+
+    // The file choosers that users see: Qt's dialogs with the title, filter, suffix and name.
+    void defaultChooser_showsQtsFileDialogs() {
+        QTemporaryDir folder;
+        QStringList seen;
+        QTimer answer;
+        answer.setInterval(5);
+        connect(&answer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            seen << dialog->windowTitle() << dialog->nameFilters().join(";")
+                 << dialog->defaultSuffix()
+                 << QFileInfo(dialog->selectedFiles().value(0)).fileName();
+            dialog->setDirectory(folder.path());
+            dialog->selectFile("chosen");
+            static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+        });
+        answer.start();
+        FileChooser chooser;
+        const QString saved =
+            chooser.saveFile(nullptr, "Export Preferences To File", "MyPrivacyPreferences.xml",
+                             "XML Files (*.xml)", "xml");
+        QCOMPARE(saved, folder.filePath("chosen.xml"));
+        QCOMPARE(seen, (QStringList{"Export Preferences To File", "XML Files (*.xml)", "xml",
+                                    "MyPrivacyPreferences.xml"}));
+        seen.clear();
+        QVERIFY(QFile(folder.filePath("chosen.xml")).open(QIODevice::WriteOnly));
+        const QString opened =
+            chooser.openFile(nullptr, "Import Preferences From File", "XML Files (*.xml)", "xml");
+        QCOMPARE(opened, folder.filePath("chosen.xml"));
+        QCOMPARE(seen.mid(0, 3),
+                 (QStringList{"Import Preferences From File", "XML Files (*.xml)", "xml"}));
     }
 
     void screenshot() {
