@@ -59,13 +59,7 @@ SiteCookieDialog::SiteCookieDialog(P3PPreferences& preferences, BirdBroadcast* b
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
 
-    const auto overrides = preferences.cookiePreferences().siteOverrides;
-    const auto found = overrides.find(m_site);
-    if (found != overrides.end() && found->second >= 0 && found->second < 3) {
-        m_overrides[found->second]->setChecked(true);
-    } else {
-        m_default->setChecked(true);
-    }
+    showOverride(storedOverride());
     connect(list, &QPushButton::clicked, this, &SiteCookieDialog::openOverrideList);
     connect(help, &QPushButton::clicked, this,
             [this] { m_openHelp(DialogSupport::helpPath(m_preferences, "cookies.html#site")); });
@@ -73,9 +67,26 @@ SiteCookieDialog::SiteCookieDialog(P3PPreferences& preferences, BirdBroadcast* b
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+int SiteCookieDialog::storedOverride() const {
+    const auto overrides = m_preferences.cookiePreferences().siteOverrides;
+    const auto found = overrides.find(m_site);
+    return found != overrides.end() && found->second >= 0 && found->second < 3 ? found->second : -1;
+}
+
+void SiteCookieDialog::showOverride(int value) {
+    (value < 0 ? m_default : m_overrides[value])->setChecked(true);
+}
+
+// Deleting this site in the list is a choice too: the buttons follow it, so that OK does not
+// bring the override back.
 void SiteCookieDialog::openOverrideList() {
+    const int before = storedOverride();
     CookieOverrideListDialog list(m_preferences, m_broadcast, this);
     list.exec();
+    const int after = storedOverride();
+    if (after != before) {
+        showOverride(after);
+    }
 }
 
 void SiteCookieDialog::confirm() {

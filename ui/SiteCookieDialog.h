@@ -31,6 +31,9 @@ class SiteCookieDialog : public QDialog {
     void setHelpOpener(DialogSupport::HelpOpener opener) { m_openHelp = std::move(opener); }
 
   private:
+    // The site's override in the store, -1 for none.
+    int storedOverride() const;
+    void showOverride(int value);
     void openOverrideList();
     void confirm();
 

@@ -231,6 +231,23 @@ class CookieDialogsTest : public QObject {
         QVERIFY(QFile::exists(cookieFile(environment)));
     }
 
+    void site_overrideList_deletingThisSite_isNotUndoneByOk() {
+        DialogEnvironment environment;
+        setOverrides(*environment.preferences, {{"s.example", kOverrideNeverAllow}});
+        SiteCookieDialog dialog(*environment.preferences, nullptr, "s.example");
+        QTimer::singleShot(0, &dialog, [] {
+            auto* list = QApplication::activeModalWidget();
+            auto* rows = list->findChild<QTreeWidget*>("list374");
+            rows->setCurrentItem(rows->topLevelItem(0));
+            button(*list, 354)->click();
+            button(*list, 1)->click();
+        });
+        button(dialog, "buttonOverrideSiteList")->click();
+        QVERIFY(static_cast<QRadioButton*>(button(dialog, 308))->isChecked());
+        button(dialog, 1)->click();
+        QVERIFY(environment.preferences->cookiePreferences().siteOverrides.empty());
+    }
+
     void overrideList_showsTheOverridesWithDeleteGreyed() {
         DialogEnvironment environment;
         setOverrides(*environment.preferences, {{"a.example", kOverrideAlwaysAllow},
