@@ -36,14 +36,22 @@ const char* CookiePreferences::ruleValueText(std::int32_t value) {
     }
 }
 
-void CookiePreferences::read(const std::string& path) {
-    siteOverrides.clear();
-    // A malformed file leaves the defaults.
+bool CookiePreferences::read(const std::string& path) {
+    // Another process may be replacing the file right now, or may have left it broken: what is
+    // held stays until a whole rule set has been read.
     const XmlNodePtr root = XmlNode::parseXmlFileOrNothing(path);
     if (!root || root->name != "COOKIERULESET") {
-        return;
+        return false;
     }
-    for (const XmlNodePtr& child : root->children()) {
+    CookiePreferences next = *this;
+    next.siteOverrides.clear();
+    next.take(*root);
+    *this = std::move(next);
+    return true;
+}
+
+void CookiePreferences::take(const XmlNode& root) {
+    for (const XmlNodePtr& child : root.children()) {
         if (child->name == "COOKIERULE") {
             const std::string domain = attributeOf(*child, "DOMAIN");
             const std::string accept = attributeOf(*child, "ACCEPT");

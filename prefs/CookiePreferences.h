@@ -6,6 +6,8 @@
 
 namespace perchlight {
 
+class XmlNode;
+
 // The general cookie choice.
 enum CookieSetting : std::int32_t {
     kCookiesMatching = 0,  // allow only when the site's policy matches the preferences
@@ -37,14 +39,19 @@ struct CookiePreferences {
     std::int32_t customCrossSite = kCookieRuleMatching;
     std::map<std::string, std::int32_t> siteOverrides;
 
-    // Reads the file: clears the overrides, then takes the file's rules. A missing, malformed or
-    // foreign file leaves the overrides empty and the other values as they were.
-    void read(const std::string& path);
+    // Reads the file: the file's overrides replace those held, and its default rule the general
+    // choice. The file is parsed first and taken only as a whole: a missing, malformed,
+    // half-written or foreign file changes nothing and gives false.
+    bool read(const std::string& path);
     // Writes the file, replacing it atomically; raises the XmlFile writer's errors.
     void write(const std::string& path) const;
 
     // "MATCHING", "ALL" or "NONE".
     static const char* ruleValueText(std::int32_t value);
+
+  private:
+    // Takes the rules of a parsed "COOKIERULESET".
+    void take(const XmlNode& root);
 };
 
 }  // namespace perchlight

@@ -248,7 +248,16 @@ void P3PPreferences::readCustomSettings(const std::string& rulesPath) {
 
 void P3PPreferences::readCookiePreferences(const std::string& cookiesPath) {
     MonitorLock guard(lock_);
-    values_.cookies.read(cookiesPath);
+    CookiePreferences next = values_.cookies;
+    if (!next.read(cookiesPath)) {
+        return;
+    }
+    for (const auto& [site, value] : values_.cookies.siteOverrides) {
+        if (value == kOverrideThisSession) {
+            next.siteOverrides.emplace(site, value);  // a choice in the file is the newer one
+        }
+    }
+    values_.cookies = std::move(next);
 }
 
 void P3PPreferences::writeCookiePreferences(const std::string& cookiesPath) {

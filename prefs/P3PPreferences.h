@@ -104,6 +104,9 @@ class P3PPreferences {
     // Sets the custom settings to those the rule set at path expresses.
     void readCustomSettings(const std::string& path);
 
+    // Re-reads the cookie preference file; the overrides of this session only, which the file never
+    // holds, stay unless the file now names their site. A file that cannot be read as a whole
+    // changes nothing.
     void readCookiePreferences(const std::string& path);
     // Raises the writer's errors.
     void writeCookiePreferences(const std::string& path);

@@ -30,6 +30,20 @@ class RuleSetTransfer {
     // Copies the imported rule set (else the staged one) to target; false when there is none or
     // the copy fails.
     static bool exportImported(const std::string& moduleDirectory, const std::string& target);
+
+    // A staging file of the settings dialog, named for this process and this call
+    // ("temp-appel-imported-<pid>-<n>.xml"), so that two dialogs never share one.
+    static std::string uniqueStagedPath(const std::string& moduleDirectory);
+    // Copies a rule set byte for byte, replacing target atomically; false when either file cannot
+    // be opened or the copy fails (target is then untouched).
+    static bool copyRuleSet(const std::string& source, const std::string& target);
+    // Renames the staged file over the imported rule set in one step; false when that fails, and
+    // the previous imported rule set is then untouched.
+    static bool installStaged(const std::string& stagedPath, const std::string& moduleDirectory);
+    // Removes a staging file, if any.
+    static void discardStaged(const std::string& stagedPath);
+    // Removes the staging files of dialogs whose process has ended without removing them.
+    static void discardAbandonedStaged(const std::string& moduleDirectory);
 };
 
 }  // namespace perchlight

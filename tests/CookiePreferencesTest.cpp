@@ -67,18 +67,33 @@ TEST(CookiePreferencesRead, OnlyExactAllOrNoneWithADomainMakesAnOverride) {
               (Overrides{{"a.example", kOverrideAlwaysAllow}, {"b.example", kOverrideNeverAllow}}));
 }
 
-TEST(CookiePreferencesRead, MissingMalformedOrForeignFilesKeepTheValues) {
+// A file another process is halfway through writing must not cost the user their overrides.
+TEST(CookiePreferencesRead, MissingMalformedHalfWrittenOrForeignFilesChangeNothing) {
     TempDir dir;
     writeFile(dir / "broken.xml", "<COOKIERULESET><COOKIERULE");
+    writeFile(dir / "half.xml",
+              "<COOKIERULESET><COOKIERULE domain='y.example' accept='ALL'/><DEFAULTCOOKIE");
+    writeFile(dir / "empty.xml", "");
     writeFile(dir / "foreign.xml", "<COOKIES><DEFAULTCOOKIERULE accept='ALL'/></COOKIES>");
-    for (const char* name : {"missing.xml", "broken.xml", "foreign.xml"}) {
+    for (const char* name : {"missing.xml", "broken.xml", "half.xml", "empty.xml", "foreign.xml"}) {
         CookiePreferences cookies;
         cookies.setting = kCookiesNever;
         cookies.siteOverrides["x.example"] = kOverrideNeverAllow;
-        cookies.read((dir / name).string());
+        EXPECT_FALSE(cookies.read((dir / name).string())) << name;
         EXPECT_EQ(cookies.setting, kCookiesNever) << name;
-        EXPECT_TRUE(cookies.siteOverrides.empty()) << name;
+        EXPECT_EQ(cookies.siteOverrides, (Overrides{{"x.example", kOverrideNeverAllow}})) << name;
     }
+}
+
+TEST(CookiePreferencesRead, AWholeFileReplacesTheOverrides) {
+    TempDir dir;
+    writeFile(dir / "c.xml",
+              "<COOKIERULESET><COOKIERULE domain='y.example' accept='ALL'/>"
+              "</COOKIERULESET>");
+    CookiePreferences cookies;
+    cookies.siteOverrides["x.example"] = kOverrideNeverAllow;
+    EXPECT_TRUE(cookies.read((dir / "c.xml").string()));
+    EXPECT_EQ(cookies.siteOverrides, (Overrides{{"y.example", kOverrideAlwaysAllow}}));
 }
 
 TEST(CookiePreferencesWrite, WritesKeptOverridesAndTheDefaultRule) {

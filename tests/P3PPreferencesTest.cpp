@@ -350,6 +350,31 @@ TEST_F(CookieDecisionTest, Decide_OverridesComeFirst) {
     EXPECT_TRUE(preferences_.queryCookie("p", "d.example", request, ""));
 }
 
+// Another process rewrote the file (broadcast 32803): this process's session-only overrides
+// are not in any file and must outlive the reload, unless the file now decides their site.
+TEST_F(P3PPreferencesTest, CookieReload_KeepsSessionOnlyOverrides) {
+    const std::string file = environment_.homeFile("p3pcookiepreferences.xml").string();
+    CookiePreferences cookies;
+    cookies.siteOverrides = {{"kept.example", kOverrideThisSession},
+                             {"decided.example", kOverrideThisSession},
+                             {"gone.example", kOverrideNeverAllow}};
+    preferences_.setCookiePreferences(cookies);
+    writeFile(file,
+              "<COOKIERULESET><COOKIERULE domain='decided.example' accept='NONE'/>"
+              "<COOKIERULE domain='new.example' accept='ALL'/>"
+              "<DEFAULTCOOKIERULE accept='NONE' headers='' cross-site=''/></COOKIERULESET>");
+    preferences_.readCookiePreferences(file);
+    const CookiePreferences read = preferences_.cookiePreferences();
+    EXPECT_EQ(read.setting, kCookiesNever);
+    EXPECT_EQ(read.siteOverrides,
+              (std::map<std::string, std::int32_t>{{"decided.example", kOverrideNeverAllow},
+                                                   {"kept.example", kOverrideThisSession},
+                                                   {"new.example", kOverrideAlwaysAllow}}));
+    writeFile(file, "<COOKIERULESET><COOKIERULE domain='x' accept='ALL'/>");  // half-written
+    preferences_.readCookiePreferences(file);
+    EXPECT_EQ(preferences_.cookiePreferences().siteOverrides, read.siteOverrides);
+}
+
 TEST_F(CookieDecisionTest, Decide_CustomSettingNeedsADotBeforeTheSiteForFirstParty) {
     setCookies(kCookiesCustom, kCookieRuleAll, kCookieRuleNone);
     const CookieRequest request{"", "id", "", "/"};

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
@@ -44,6 +48,55 @@ TEST(RuleSetTransferValidate, FindsBlockRulesOfEveryRuleSet) {
     bool blockRule = false;
     EXPECT_THROW(RuleSetTransfer::validateImportedRuleSet((dir / "broken.xml").string(), blockRule),
                  Error);
+}
+
+}  // namespace
+}  // namespace perchlight
+
+namespace perchlight {
+namespace {
+
+TEST(RuleSetTransferStaging, EveryDialogStagesUnderItsOwnName) {
+    TempDir dir;
+    const std::string first = RuleSetTransfer::uniqueStagedPath(dir.path().string());
+    const std::string second = RuleSetTransfer::uniqueStagedPath(dir.path().string());
+    EXPECT_NE(first, second);
+    EXPECT_NE(first.find("/temp-appel-imported-" + std::to_string(::getpid()) + "-"),
+              std::string::npos);
+}
+
+TEST(RuleSetTransferStaging, AbandonedStagingFilesOfEndedProcessesAreRemoved) {
+    TempDir dir;
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(ended, nullptr, 0);
+    const std::string own = RuleSetTransfer::uniqueStagedPath(dir.path().string());
+    writeFile(own, "mine");
+    writeFile(dir / ("temp-appel-imported-" + std::to_string(ended) + "-1.xml"), "theirs");
+    writeFile(dir / "temp-appel-imported.xml", "the command line's");
+    writeFile(dir / "appel-imported.xml", "installed");
+    RuleSetTransfer::discardAbandonedStaged(dir.path().string());
+    EXPECT_TRUE(std::filesystem::exists(own));
+    EXPECT_FALSE(
+        std::filesystem::exists(dir / ("temp-appel-imported-" + std::to_string(ended) + "-1.xml")));
+    EXPECT_TRUE(std::filesystem::exists(dir / "temp-appel-imported.xml"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "appel-imported.xml"));
+}
+
+// The previous imported rule set stays in force until a new one has taken its place whole.
+TEST(RuleSetTransferStaging, AFailedInstallKeepsThePreviousRuleSet) {
+    TempDir dir;
+    writeFile(dir / "appel-imported.xml", "old");
+    writeFile(dir / "source.xml", "new");
+    const std::string staged = RuleSetTransfer::uniqueStagedPath(dir.path().string());
+    EXPECT_FALSE(RuleSetTransfer::installStaged(staged, dir.path().string()));  // nothing staged
+    EXPECT_EQ(test::readFile(dir / "appel-imported.xml"), "old");
+    ASSERT_TRUE(RuleSetTransfer::copyRuleSet((dir / "source.xml").string(), staged));
+    EXPECT_TRUE(RuleSetTransfer::installStaged(staged, dir.path().string()));
+    EXPECT_EQ(test::readFile(dir / "appel-imported.xml"), "new");
+    EXPECT_FALSE(std::filesystem::exists(staged));
 }
 
 }  // namespace
