@@ -11,7 +11,8 @@ class App;
 namespace perchlight::cli {
 
 // `perchlight register`: the installer's step that creates the user's settings key, without
-// which no setting can be saved.
+// which no setting can be saved, and registers the browser module beside the program so that the
+// browser shell loads it. `perchlight unregister` removes the module's registration.
 class RegisterCommand : public Command {
   public:
     explicit RegisterCommand(CLI::App& app);
@@ -19,8 +20,12 @@ class RegisterCommand : public Command {
     bool selected() const override;
     int run(AgentServices& services, std::ostream& out, std::ostream& err) const override;
 
+    // The file name of the browser module beside the program.
+    static constexpr const char* kAgentModuleName = "libperchlight-agent.so";
+
   private:
-    CLI::App* command_;
+    CLI::App* register_;
+    CLI::App* unregister_;
 };
 
 }  // namespace perchlight::cli

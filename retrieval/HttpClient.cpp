@@ -37,6 +37,11 @@ int abortWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl
     return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
 }
 
+// The header probe's progress callback: aborts once the check it belongs to no longer runs.
+int abortWhenStopped(void* running, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(running)->load() ? 0 : 1;
+}
+
 bool isSuccess(long status) {
     return status >= 200 && status <= 299;
 }
@@ -161,12 +166,21 @@ std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_
     return length;
 }
 
-bool HttpClient::fetchHeaders(const std::string& url, std::string& headers) {
+bool HttpClient::fetchHeaders(const std::string& url, std::string& headers,
+                              const std::atomic<bool>* running) {
     TextBuffer headerBuffer(kMaxHeaderBytes);
     if (CurlHandle handle = newTransfer(url, headerBuffer)) {
-        curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 1L);
-        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &refuseBody);
-        curl_easy_perform(handle.get());
+        CURL* h = handle.get();
+        curl_easy_setopt(h, CURLOPT_TIMEOUT, kProbeTimeoutSeconds);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &refuseBody);
+        if (running != nullptr) {
+            curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortWhenStopped);
+            curl_easy_setopt(h, CURLOPT_XFERINFODATA, running);
+        } else {
+            curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+        }
+        curl_easy_perform(h);
     }
     headers = std::move(headerBuffer.data);
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -25,6 +26,9 @@ class HttpClient {
     static constexpr long kConnectTimeoutSeconds = 30;
     static constexpr long kTotalTimeoutSeconds = 300;
     static constexpr long kMaxRedirects = 20;
+    // A header probe runs on the check thread itself, so it is bounded more tightly than a
+    // download, which the check can abandon.
+    static constexpr long kProbeTimeoutSeconds = 30;
     // Policies, reference files and schemas are kilobytes; a longer body counts as none.
     static constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
     // Header text of one transfer, redirects included; past it the transfer is aborted.
@@ -33,8 +37,10 @@ class HttpClient {
     static constexpr std::chrono::milliseconds kCheckWait{300000};
 
     // The raw response header text of the URL (status line, header lines, blank line, each with
-    // CR LF), or empty when nothing arrived. The transfer stops at the first body byte.
-    static bool fetchHeaders(const std::string& url, std::string& headers);
+    // CR LF), or empty when nothing arrived. The transfer stops at the first body byte, after
+    // kProbeTimeoutSeconds, or as soon as running (when given) turns false.
+    static bool fetchHeaders(const std::string& url, std::string& headers,
+                             const std::atomic<bool>* running = nullptr);
 
     // Downloads the URL. On a registered check thread it waits on the check's monitor and raises
     // "STOP" when the check is cancelled or the check wait runs out; the body is then discarded

@@ -53,7 +53,8 @@ int P3PMatchInfo::matchPage(const Url& page, const Url& policy) {
 int P3PMatchInfo::checkByHeader(const Url& page) {
     checkStop();
     std::string headers;
-    HttpClient::fetchHeaders(page.str(), headers);
+    HttpClient::fetchHeaders(page.str(), headers, &running_);
+    checkStop();
     const Url reference = extractPolicyRef(headers, page);
     if (reference.empty()) {
         return -1;

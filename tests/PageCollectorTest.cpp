@@ -5,12 +5,10 @@
 
 #include <map>
 
+#include "TestSupport.h"
+
 namespace perchlight {
 namespace {}  // namespace
-
-void PrintTo(const EmbeddedItem& item, std::ostream* out) {
-    *out << item.contentType << " " << item.url.str();
-}
 
 namespace {
 

@@ -5,11 +5,9 @@
 
 #include <ostream>
 
-namespace perchlight {
+#include "TestSupport.h"
 
-void PrintTo(const EmbeddedItem& item, std::ostream* out) {
-    *out << item.contentType << " " << item.url.str();
-}
+namespace perchlight {
 
 namespace {
 

@@ -8,6 +8,15 @@
 #include <iterator>
 
 #include "core/BaseDataSchema.h"
+#include "retrieval/CheckOwner.h"
+
+namespace perchlight {
+
+void PrintTo(const EmbeddedItem& item, std::ostream* out) {
+    *out << item.contentType << " " << item.url.str();
+}
+
+}  // namespace perchlight
 
 namespace perchlight::test {
 

@@ -3,10 +3,15 @@
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace perchlight {
 class BaseDataSchema;
+struct EmbeddedItem;
+
+// How test failures print an embedded item: its kind and URL.
+void PrintTo(const EmbeddedItem& item, std::ostream* out);
 }
 
 namespace perchlight::test {

@@ -1,0 +1,92 @@
+#include "agent/AgentProcess.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "agent/P3PObject.h"
+#include "prefs/BirdBroadcast.h"
+#include "ui/LocalBroadcast.h"
+#include "ui/VerdictSounds.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+template <typename Step>
+void reportFailure(const char* what, Step step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "perchlight: %s: %s\n", what, error.what());
+    }
+}
+
+}  // namespace
+
+AgentProcess::AgentProcess(std::string moduleDirectory)
+    : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))) {
+    reportFailure("loading the preferences", [this] { m_services->preferences().loadPreferences(); });
+    m_broadcast = new LocalBroadcast(LocalBroadcast::defaultFolder(), this);
+    m_broadcast->listen();
+    m_services->preferences().setBroadcast(m_broadcast);
+    // The sounds belong to the application: they must outlive this module's own objects.
+    m_sounds = new VerdictSounds(VerdictSounds::kBuiltInFolder, QCoreApplication::instance());
+    connect(m_broadcast, &LocalBroadcast::commandReceived, this, &AgentProcess::onBroadcast);
+}
+
+AgentProcess::~AgentProcess() {
+    m_services->preferences().setBroadcast(nullptr);
+}
+
+void AgentProcess::add(P3PObject* helper) {
+    if (!m_indexLoaded) {
+        reportFailure("loading the cache index", [this] { m_services->cache().loadCacheIndex(); });
+        m_indexLoaded = true;
+    }
+    m_helpers.push_back(helper);
+}
+
+void AgentProcess::remove(P3PObject* helper) {
+    m_helpers.erase(std::remove(m_helpers.begin(), m_helpers.end(), helper), m_helpers.end());
+    if (m_helpers.empty()) {
+        saveOnLastWindow();
+    }
+}
+
+void AgentProcess::saveOnLastWindow() {
+    reportFailure("saving the cookie history",
+                  [this] { m_services->preferences().writeCookieHistory(); });
+    reportFailure("saving the cache index", [this] { m_services->cache().writeCacheIndex(); });
+}
+
+void AgentProcess::onBroadcast(int command) {
+    P3PPreferences& preferences = m_services->preferences();
+    const std::string& directory = m_services->moduleDirectory();
+    reportFailure("applying a broadcast", [&] {
+        switch (command) {
+            case kBroadcastReloadSettingsAndRuleSet:
+                preferences.loadSettings();
+                preferences.activeRuleSetPath(true);
+                break;
+            case kBroadcastReloadCookiePreferences:
+                preferences.readCookiePreferences(directory +
+                                                  P3PPreferences::kCookiePreferencesFile);
+                break;
+            case kBroadcastReloadSettings:
+                preferences.loadSettings();
+                break;
+            case kBroadcastReloadNoPromptSites:
+                preferences.loadNoPromptList(directory + P3PPreferences::kNoPromptSitesFile);
+                break;
+            default:
+                break;
+        }
+    });
+    for (P3PObject* helper : m_helpers) {
+        helper->runBirdCommand(command);
+    }
+}
+
+}  // namespace perchlight
