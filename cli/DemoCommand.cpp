@@ -12,6 +12,7 @@
 
 #include "browser/AgentServices.h"
 #include "browser/HeadlessOwner.h"
+#include "cli/DemoShots.h"
 #include "cli/DemoSites.h"
 #include "cli/ExitStatus.h"
 #include "cli/HeadlessCheck.h"
@@ -106,6 +107,10 @@ void printRow(std::ostream& out, const Row& row, const std::string& mark) {
 
 DemoCommand::DemoCommand(CLI::App& app)
     : command_(app.add_subcommand("demo", "Check the bundled demo sites, served on 127.0.0.1")) {
+    command_->add_flag("--browse", browse_,
+                       "Then open the browser on the sites and serve them until it is closed");
+    command_->add_option("--shots", shotsDirectory_,
+                         "Also save a picture of the browser with its bird on each site here");
     command_->add_option(
         "--sites", sitesDirectory_,
         "Directory of the demo sites (default: examples/sites beside the program)");
@@ -141,6 +146,12 @@ int DemoCommand::run(AgentServices& services, std::ostream& out, std::ostream& e
         out << "\n";
         for (const DemoSite& site : demo.sites()) {
             out << "  " << std::left << std::setw(13) << site.name << site.about << "\n";
+        }
+        if (!shotsDirectory_.empty()) {
+            DemoShots::take(demo.sites(), home.path(), shotsDirectory_, out, err);
+        }
+        if (browse_) {
+            DemoShots::browse(demo.sites(), out, err);
         }
         out << "\n"
             << (differing == 0 ? "every site gave its expected verdict"

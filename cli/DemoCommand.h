@@ -23,6 +23,8 @@ class DemoCommand : public Command {
   private:
     CLI::App* command_;
     std::string sitesDirectory_;
+    std::string shotsDirectory_;
+    bool browse_ = false;
 };
 
 }  // namespace perchlight::cli
