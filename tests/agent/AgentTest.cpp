@@ -1,0 +1,230 @@
+// The agent in the real browser shell, offscreen: the module is registered and loaded as the
+// shell loads it, pages come from a loopback server on two ports (two origins), and the bird of
+// each window is read for its picture.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "../shell/TwoOriginServer.h"
+#include "browser/Registration.h"
+#include "shell/BrowserShell.h"
+#include "shell/BrowserWindow.h"
+#include "shell/ModuleLoader.h"
+#include "ui/BirdFrames.h"
+#include "util/RegistryTree.h"
+
+namespace perchlight::test {
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+QByteArray dataFile(const char* name) {
+    QFile file(QStringLiteral(PERCHLIGHT_DATA_DIR "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray references(const QByteArray& policy) {
+    return "<META><POLICY-REFERENCES><POLICY-REF about='" + policy +
+           "'><INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>";
+}
+
+// The bird lives in the module, which has its own copy of the bird's class: tests read it through
+// its properties.
+int frameOf(QObject* bird) {
+    return bird->property("frame").toInt();
+}
+QString tipOf(QObject* bird) {
+    return bird->property("tipText").toString();
+}
+bool busy(QObject* bird) {
+    return bird->property("busy").toBool();
+}
+
+}  // namespace
+
+class AgentTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void verdicts_data();
+    void verdicts();
+    void crossOriginFrameWithoutPolicy_partlyMatched();
+    void filePage_showsTheEmptyBar();
+    void heldPolicy_windowKeepsAnsweringAndNavigationEndsTheCheck();
+    void registration_shellLoadsExactlyTheRegisteredModule();
+
+  private:
+    BrowserWindow* load(const QUrl& url);
+    QObject* birdOf(BrowserWindow* window) const;
+    bool waitForFrame(QObject* bird, int frame) const;
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_config;
+    TwoOriginServer m_server;
+    ModuleLoader m_loader;
+    std::unique_ptr<BrowserShell> m_shell;
+};
+
+void AgentTest::initTestCase() {
+    QVERIFY(m_home.isValid() && m_config.isValid());
+    for (const char* name : {"BaseDataschema-std.xml", "appel-medium.xml"}) {
+        QVERIFY(QFile::copy(QStringLiteral(PERCHLIGHT_DATA_DIR "/") + QLatin1String(name),
+                            m_home.filePath(QLatin1String(name))));
+    }
+    qputenv("PERCHLIGHT_HOME", m_home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    RegistryTree registry(RegistryTree::defaultPath());
+    QVERIFY(Registration::registerServer(registry, PERCHLIGHT_AGENT_MODULE));
+    m_loader.load(RegistryTree(RegistryTree::defaultPath()));
+    QCOMPARE(m_loader.modules().size(), std::size_t{1});
+    QVERIFY(m_server.listen());
+
+    const QByteArray shop = dataFile("examples/shop-basic.xml");
+    const QByteArray marketing = dataFile("examples/marketing.xml");
+    m_server.setPage("/good/w3c/p3p.xml", references("/good/policy.xml#basic"));
+    m_server.setPage("/good/policy.xml", shop);
+    m_server.setPage("/w3c/p3p.xml",
+                     "<META><POLICY-REFERENCES>"
+                     "<POLICY-REF about='/good/policy.xml#basic'><INCLUDE>/good/*</INCLUDE>"
+                     "<INCLUDE>/framing*</INCLUDE><INCLUDE>/slow*</INCLUDE></POLICY-REF>"
+                     "<POLICY-REF about='/bad/policy.xml#retail'><INCLUDE>/bad/*</INCLUDE>"
+                     "</POLICY-REF><POLICY-REF about='/held/policy.xml#basic'>"
+                     "<INCLUDE>/held/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>");
+    m_server.setPage("/bad/policy.xml", marketing);
+    m_server.setPage("/good/index.html", "<p>matching</p>");
+    m_server.setPage("/bad/index.html", "<p>conflicting</p>");
+    m_server.setPage("/none/index.html", "<p>no policy</p>");
+    m_server.setPage("/framing.html", "<iframe src='{B}/ad.html'></iframe>");
+    m_server.setPage("/ad.html", "<p>an advertisement</p>");
+    m_server.setPage("/held/index.html", "<p>slow policy</p>");
+    m_server.hold("/held/policy.xml");
+}
+
+void AgentTest::init() {
+    m_shell = std::make_unique<BrowserShell>(m_loader.helperModules());
+}
+
+void AgentTest::cleanup() {
+    m_shell.reset();
+}
+
+BrowserWindow* AgentTest::load(const QUrl& url) {
+    BrowserWindow* window = m_shell->newWindow();
+    window->load(url);
+    return window;
+}
+
+QObject* AgentTest::birdOf(BrowserWindow* window) const {
+    for (QObject* child : window->findChildren<QWidget*>()) {
+        if (qstrcmp(child->metaObject()->className(), "perchlight::BirdWindow") == 0) {
+            return child;
+        }
+    }
+    qWarning("the window has no bird");
+    return nullptr;
+}
+
+bool AgentTest::waitForFrame(QObject* bird, int frame) const {
+    return bird != nullptr && QTest::qWaitFor([&] { return frameOf(bird) == frame; }, kWaitMs);
+}
+
+void AgentTest::verdicts_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("matching") << "/good/index.html" << int(BirdFrames::kMatched)
+                              << "matches your preferences";
+    QTest::newRow("conflicting") << "/bad/index.html" << int(BirdFrames::kUnmatched)
+                                 << "does not match your preferences";
+    QTest::newRow("no policy") << "/none/index.html" << int(BirdFrames::kUnknown)
+                               << "Valid policy not found";
+}
+
+void AgentTest::verdicts() {
+    QFETCH(QString, path);
+    QFETCH(int, frame);
+    QFETCH(QString, tip);
+    QObject* bird = birdOf(load(m_server.url(0, path)));
+    QVERIFY(waitForFrame(bird, frame));
+    QVERIFY2(tipOf(bird).contains(tip, Qt::CaseInsensitive), qPrintable(tipOf(bird)));
+}
+
+void AgentTest::crossOriginFrameWithoutPolicy_partlyMatched() {
+    QObject* bird = birdOf(load(m_server.url(0, QStringLiteral("/framing.html"))));
+    QVERIFY(waitForFrame(bird, BirdFrames::kPartlyMatched));
+}
+
+void AgentTest::filePage_showsTheEmptyBar() {
+    QFile page(m_home.filePath(QStringLiteral("local.html")));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<p>a local page</p>");
+    page.close();
+    QObject* bird = birdOf(load(QUrl::fromLocalFile(page.fileName())));
+    QVERIFY(waitForFrame(bird, BirdFrames::kEmptyBar));
+}
+
+// A policy server that never answers: the window keeps answering while the bird flaps, and a
+// new navigation ends the check at once.
+void AgentTest::heldPolicy_windowKeepsAnsweringAndNavigationEndsTheCheck() {
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/held/index.html")));
+    QObject* bird = birdOf(window);
+    QVERIFY(bird != nullptr);
+    QVERIFY(QTest::qWaitFor([&] { return busy(bird); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_server.requestCount("/held/policy.xml") > 0; },
+                            kWaitMs));
+
+    // A timer of the GUI thread keeps its time while the check waits for the download.
+    QElapsedTimer clock;
+    qint64 latest = 0;
+    qint64 longestGap = 0;
+    QTimer tick;
+    tick.setInterval(20);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longestGap = std::max(longestGap, now - latest);
+        latest = now;
+    });
+    clock.start();
+    tick.start();
+    QTest::qWait(1500);
+    tick.stop();
+    QVERIFY2(longestGap < 20 + 100, qPrintable(QString::number(longestGap)));
+    QVERIFY(busy(bird));
+
+    QElapsedTimer ending;
+    ending.start();
+    window->load(m_server.url(0, QStringLiteral("/good/index.html")));
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    QVERIFY2(ending.elapsed() < 5000, qPrintable(QString::number(ending.elapsed())));
+}
+
+void AgentTest::registration_shellLoadsExactlyTheRegisteredModule() {
+    QTemporaryDir config;
+    const std::string path = (config.path() + QStringLiteral("/registry")).toStdString();
+    RegistryTree registry(path);
+    QVERIFY(Registration::registerServer(registry, PERCHLIGHT_AGENT_MODULE));
+    ModuleLoader registered;
+    registered.load(RegistryTree(path));
+    QCOMPARE(registered.modules().size(), std::size_t{1});
+    RegistryTree written(path);
+    QVERIFY(Registration::unregisterServer(written));
+    ModuleLoader unregistered;
+    unregistered.load(RegistryTree(path));
+    QCOMPARE(unregistered.modules().size(), std::size_t{0});
+}
+
+}  // namespace perchlight::test
+
+QTEST_MAIN(perchlight::test::AgentTest)
+#include "AgentTest.moc"
