@@ -1,6 +1,7 @@
 #include "agent/P3PObject.h"
 
 #include <QMessageBox>
+#include <QShortcut>
 
 #include <cstdio>
 
@@ -93,6 +94,17 @@ P3PObject::P3PObject(AgentProcess& process, BrowserWindowSite& site)
     m_bird = new BirdWindow(*this);
     m_bird->reposition();
     m_indicator = std::make_unique<CheckIndicatorOfRun>(m_bird, m_process, m_generation);
+    const PreferenceValues values = m_process.services().preferences().snapshot();
+    const QKeySequence keys = shortcutKeys(values.hotkeyModifier, values.hotkeyKey);
+    if (!keys.isEmpty()) {
+        auto* shortcut = new QShortcut(keys, m_site.frameWindow());
+        shortcut->setContext(Qt::WindowShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, m_bird.data(), [this] {
+            if (m_bird) {
+                openMenu(m_bird->menuPosition());
+            }
+        });
+    }
     m_retry.setInterval(kRetryInterval);
     QObject::connect(&m_retry, &QTimer::timeout, [this] { startWhenPreviousEnded(); });
     m_process.add(this);
@@ -104,6 +116,25 @@ P3PObject::~P3PObject() {
     joinCheckThread();
     delete m_bird.data();
     m_process.remove(this);
+}
+
+QKeySequence P3PObject::shortcutKeys(std::uint32_t modifier, std::uint32_t key) {
+    if (key < 120 || key > 123) {
+        return {};
+    }
+    const int function = Qt::Key_F9 + static_cast<int>(key - 120);
+    switch (modifier) {
+        case 1:
+            return QKeySequence(Qt::CTRL | function);
+        case 3:
+            return QKeySequence(Qt::CTRL | Qt::ALT | function);
+        case 5:
+            return QKeySequence(Qt::CTRL | Qt::SHIFT | function);
+        case 7:
+            return QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | function);
+        default:
+            return QKeySequence(function);
+    }
 }
 
 CheckIndicator& P3PObject::indicator() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QKeySequence>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -63,6 +64,10 @@ class P3PObject : public BrowserHelper, public BirdOwner, public CheckOwner {
     // A command of the bird menu or of the broadcast, for this window's bird.
     void runBirdCommand(int command);
     BirdWindow* bird() const { return m_bird; }
+
+    // The key sequence of the stored shortcut ("Hotkey Mod" 1, 3, 5, 7 and "Hotkey Keys" F9 to
+    // F12); empty when the stored values name no key.
+    static QKeySequence shortcutKeys(std::uint32_t modifier, std::uint32_t key);
 
   private:
     class CheckIndicatorOfRun;

@@ -34,7 +34,8 @@ constexpr const char* kPositionX = "Position X";
 constexpr const char* kPositionY = "Position Y";
 
 constexpr std::uint32_t kDefaultSounds = kSoundUnmatchedPolicy | kSoundMatchedPolicy;
-constexpr std::uint32_t kDefaultHotkey = 3;
+// What an unreadable shortcut value reads as.
+constexpr std::uint32_t kUnreadableHotkey = 3;
 
 }  // namespace
 
@@ -103,10 +104,11 @@ void P3PPreferences::applySettings(const RegistryKey& key) {
     const auto enabled = key.value(kEnabled);
     BirdSettings::enabled = !(enabled && *enabled == 0);
     const auto modifier = key.value(kHotkeyMod);
-    values_.hotkeyModifier =
-        modifier && *modifier >= 1 && *modifier <= 7 ? *modifier : kDefaultHotkey;
+    values_.hotkeyModifier = !modifier                         ? kDefaultHotkeyModifier
+                             : *modifier >= 1 && *modifier <= 7 ? *modifier
+                                                                : kUnreadableHotkey;
     const auto hotkey = key.value(kHotkeyKeys);
-    values_.hotkeyKey = hotkey && *hotkey >= 1 ? *hotkey : kDefaultHotkey;
+    values_.hotkeyKey = !hotkey ? kDefaultHotkeyKey : *hotkey >= 1 ? *hotkey : kUnreadableHotkey;
     values_.userPreferences = key.value(kUserPreferences).value_or(0);
     if (const auto onTitleBar = key.value(kOnTitlebar)) {
         BirdSettings::onTitleBar = *onTitleBar != 0;

@@ -26,6 +26,11 @@ inline constexpr std::uint32_t kSoundUnknownPolicy = 1;
 inline constexpr std::uint32_t kSoundUnmatchedPolicy = 2;
 inline constexpr std::uint32_t kSoundMatchedPolicy = 4;
 inline constexpr std::uint32_t kSoundFromCache = 8;
+// The shortcut that opens the bird menu where none is stored: CTRL+SHIFT+F10. The X keymap takes
+// CTRL+ALT with a function key for switching virtual terminals, so that combination never reaches
+// the browser.
+inline constexpr std::uint32_t kDefaultHotkeyModifier = 5;  // CTRL+SHIFT
+inline constexpr std::uint32_t kDefaultHotkeyKey = 121;     // F10
 // Bits of "User Preferences".
 inline constexpr std::uint32_t kUserPreferenceNoAnimation = 1;
 inline constexpr std::uint32_t kUserPreferenceBlockPopups = 2;
@@ -39,8 +44,8 @@ struct PreferenceValues {
     bool upgrade = false;  // not persisted
     std::uint32_t userPreferences = 0;
     std::uint32_t sounds = kSoundUnmatchedPolicy | kSoundMatchedPolicy;
-    std::uint32_t hotkeyModifier = 3;
-    std::uint32_t hotkeyKey = 3;
+    std::uint32_t hotkeyModifier = kDefaultHotkeyModifier;
+    std::uint32_t hotkeyKey = kDefaultHotkeyKey;
     CookieHistory cookieHistory;
     NoPromptSites noPromptSites;
     bool dontWarnOnForms = false;

@@ -96,6 +96,8 @@ TEST_F(P3PPreferencesTest, LoadSettings_AppliesEachAcceptanceRule) {
         {"Hotkey Mod=7", modifier, 7},
         {"Hotkey Keys=0", hotkey, 3},
         {"Hotkey Keys=200", hotkey, 200},
+        {"Enabled=1", modifier, kDefaultHotkeyModifier},  // none stored: CTRL+SHIFT+F10
+        {"Enabled=1", hotkey, kDefaultHotkeyKey},
         {"User Preferences=0", userPreferences, 0},
         {"User Preferences=77", userPreferences, 77},
         {"On Titlebar=0", onTitleBar, 0},
