@@ -1,0 +1,4 @@
+#include <QTest>
+class NoPromptSitesDialogTest : public QObject { Q_OBJECT };
+QTEST_MAIN(NoPromptSitesDialogTest)
+#include "NoPromptSitesDialogTest.moc"

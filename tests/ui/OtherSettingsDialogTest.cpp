@@ -1,0 +1,4 @@
+#include <QTest>
+class OtherSettingsDialogTest : public QObject { Q_OBJECT };
+QTEST_MAIN(OtherSettingsDialogTest)
+#include "OtherSettingsDialogTest.moc"
