@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -38,5 +39,15 @@ class DialogDriver {
     QTimer m_timer;
     bool m_answered = false;
 };
+
+// Saves a picture of the widget as <name>.png in the folder that PERCHLIGHT_SCREENSHOTS names, so
+// that a person can look at what the tests showed; nothing without it.
+inline void screenshot(QWidget& widget, const QString& name) {
+    const QString folder = qEnvironmentVariable("PERCHLIGHT_SCREENSHOTS");
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        widget.grab().save(folder + "/" + name + ".png");
+    }
+}
 
 }  // namespace perchlight::test
