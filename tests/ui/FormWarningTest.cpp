@@ -73,6 +73,8 @@ struct Answer {
     void operator()(QWidget* dialog) {
         message = dialog->findChild<QLabel*>("static377")->text();
         moreInfoShown = dialog->findChild<QPushButton*>("button3")->isVisible();
+        test::screenshot(*dialog, moreInfoShown ? "dialog241-formwarning-conflict"
+                                                : "dialog241-formwarning-nopolicy");
         if (!checkBox.isEmpty()) {
             dialog->findChild<QCheckBox*>(checkBox)->setChecked(true);
         }
