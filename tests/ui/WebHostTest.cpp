@@ -54,18 +54,24 @@ class WebHostTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
+    // One module directory for the whole program: the summary page finds its pictures under the
+    // directory it saw first.
+    void initTestCase() {
         env_ = std::make_unique<test::PreferenceTestEnvironment>();
-        for (const char* name : {"template-page.html", "template-statement.html"}) {
+        for (const char* name :
+             {"template-page.html", "template-statement.html", "Maximize.gif", "Minimize.gif"}) {
             std::filesystem::copy_file(test::dataDir() / name, env_->homeFile(name));
         }
+    }
+    void cleanupTestCase() { env_.reset(); }
+
+    void init() {
         tmp_ = std::make_unique<test::TempDir>();
         ::setenv("TMPDIR", tmp_->path().c_str(), 1);
     }
     void cleanup() {
         ::unsetenv("TMPDIR");
         tmp_.reset();
-        env_.reset();
     }
 
     void summary_openedAndClosedTwice_leavesNoFile() {
