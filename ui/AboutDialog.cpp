@@ -24,8 +24,8 @@ AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) {
     setObjectName(QStringLiteral("dialog217"));
     setWindowTitle(QStringLiteral("About Perchlight"));
-    setFixedWidth(300);
     auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     auto* title = new QLabel(QStringLiteral("Perchlight"), this);
     QFont font = title->font();
     font.setBold(true);
@@ -41,6 +41,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     credits->setObjectName(QStringLiteral("credits"));
     credits->setTextFormat(Qt::PlainText);
     credits->setWordWrap(true);
+    credits->setFixedWidth(300);
     layout->addWidget(credits);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("button1"));
