@@ -20,8 +20,7 @@ const char* const kCredits =
 
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) {
     setObjectName(QStringLiteral("dialog217"));
     setWindowTitle(QStringLiteral("About Perchlight"));
     auto* layout = new QVBoxLayout(this);

@@ -29,8 +29,8 @@ struct BirdMenuState {
 };
 
 // The bird's menu: the menu for switched-on checking (245, or 214 with the cookie commands) or
-// the one for switched-off checking (215), holding only the commands that the caller can carry out, greyed by the state. The
-// chosen command comes as commandChosen. GUI thread.
+// the one for switched-off checking (215), holding only the commands that the caller can carry out,
+// greyed by the state. The chosen command comes as commandChosen. GUI thread.
 class BirdMenu : public QMenu {
     Q_OBJECT
 

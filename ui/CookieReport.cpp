@@ -6,10 +6,11 @@
 namespace perchlight {
 
 QString CookieReport::text(const QString& address, const CookieCounts& counts) {
-    return QStringLiteral("Cookies from \"%1\" detected: %2   \n"
-                          "Cookies from \"%1\" blocked: %3    \n"
-                          "Cookies from other sites detected: %4   \n"
-                          "Cookies from other sites blocked: %5    ")
+    return QStringLiteral(
+               "Cookies from \"%1\" detected: %2   \n"
+               "Cookies from \"%1\" blocked: %3    \n"
+               "Cookies from other sites detected: %4   \n"
+               "Cookies from other sites blocked: %5    ")
         .arg(address)
         .arg(counts.siteDetected)
         .arg(counts.siteBlocked)

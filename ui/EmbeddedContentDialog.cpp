@@ -26,12 +26,12 @@ const char* const kExplanation =
 
 QString stateText(int state) {
     switch (state) {
-    case kStateNoConflict:
-        return QStringLiteral("Matched");
-    case kStateConflict:
-        return QStringLiteral("UnMatched");
-    default:
-        return QStringLiteral("Unknown");
+        case kStateNoConflict:
+            return QStringLiteral("Matched");
+        case kStateConflict:
+            return QStringLiteral("UnMatched");
+        default:
+            return QStringLiteral("Unknown");
     }
 }
 
@@ -48,9 +48,8 @@ QPushButton* button(const QString& text, int id, QWidget* parent) {
 
 }  // namespace
 
-EmbeddedContentDialog::EmbeddedContentDialog(EmbeddedContentSnapshot snapshot,
-                                             PolicyCache& cache, AddressOpener opener,
-                                             QWidget* parent)
+EmbeddedContentDialog::EmbeddedContentDialog(EmbeddedContentSnapshot snapshot, PolicyCache& cache,
+                                             AddressOpener opener, QWidget* parent)
     : QDialog(parent),
       m_snapshot(std::move(snapshot)),
       m_cache(cache),
@@ -71,9 +70,8 @@ EmbeddedContentDialog::EmbeddedContentDialog(EmbeddedContentSnapshot snapshot,
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_list->setHeaderLabels(
-        {QStringLiteral("URL"), QStringLiteral("Privacy Check"), QStringLiteral("Type"),
-         QStringLiteral("Applicable Policy")});
+    m_list->setHeaderLabels({QStringLiteral("URL"), QStringLiteral("Privacy Check"),
+                             QStringLiteral("Type"), QStringLiteral("Applicable Policy")});
     const int widths[kColumnCount] = {350, 100, 100, 200};
     for (int column = 0; column < kColumnCount; ++column) {
         m_list->setColumnWidth(column, widths[column]);
@@ -97,7 +95,8 @@ EmbeddedContentDialog::EmbeddedContentDialog(EmbeddedContentSnapshot snapshot,
 
     connect(help, &QPushButton::clicked, this,
             [this] { emit helpRequested(QStringLiteral("embedded.html")); });
-    connect(m_summaryButton, &QPushButton::clicked, this, &EmbeddedContentDialog::showPolicySummary);
+    connect(m_summaryButton, &QPushButton::clicked, this,
+            &EmbeddedContentDialog::showPolicySummary);
     connect(m_sourceButton, &QPushButton::clicked, this, &EmbeddedContentDialog::viewPolicySource);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this,
@@ -107,8 +106,7 @@ EmbeddedContentDialog::EmbeddedContentDialog(EmbeddedContentSnapshot snapshot,
             showPolicySummary();
         }
     });
-    connect(m_list, &QWidget::customContextMenuRequested, this,
-            &EmbeddedContentDialog::showPopup);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &EmbeddedContentDialog::showPopup);
     connect(m_list->header(), &QHeaderView::sectionClicked, this,
             &EmbeddedContentDialog::sortByColumn);
     fillRows();

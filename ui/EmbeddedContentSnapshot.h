@@ -15,8 +15,8 @@ struct EmbeddedContentRow {
     std::string url;
     int state = kStateNotEvaluated;  // of the item's policy
     std::string contentType;
-    std::string policyUrl;               // empty when none covers the item
-    std::optional<MatchResult> result;   // the policy's result, when there is one
+    std::string policyUrl;              // empty when none covers the item
+    std::optional<MatchResult> result;  // the policy's result, when there is one
 };
 
 // The embedded items of a page check with their results, copied once so that the dialog never

@@ -203,9 +203,9 @@ bool FormWarning::allowSubmission(const QUrl& target) {
         return true;
     }
     const bool anySiteBefore = preferences.dontWarnOnForms();
-    QPointer<FormWarningDialog> dialog = new FormWarningDialog(
-        answer > 0 ? std::optional<MatchResult>(result) : std::nullopt, anySiteBefore, m_opener,
-        m_window);
+    QPointer<FormWarningDialog> dialog =
+        new FormWarningDialog(answer > 0 ? std::optional<MatchResult>(result) : std::nullopt,
+                              anySiteBefore, m_opener, m_window);
     const int choice = dialog->exec();
     if (dialog == nullptr || m_window == nullptr) {
         // The window closed under the question: nothing is left to send the form from.

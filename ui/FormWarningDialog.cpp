@@ -27,11 +27,11 @@ FormWarningDialog::FormWarningDialog(std::optional<MatchResult> result, bool any
     setWindowTitle(QStringLiteral("Warning"));
     auto* layout = new QVBoxLayout(this);
 
-    m_message = new QLabel(m_result ? QStringLiteral(
-                                          "The privacy policy of this form does not match your "
-                                          "preferences.")
-                                    : QStringLiteral("No privacy policy can be found for this form."),
-                           this);
+    m_message =
+        new QLabel(m_result ? QStringLiteral("The privacy policy of this form does not match your "
+                                             "preferences.")
+                            : QStringLiteral("No privacy policy can be found for this form."),
+                   this);
     m_message->setObjectName(QStringLiteral("static377"));
     m_message->setTextFormat(Qt::PlainText);
     QFont font(QStringLiteral("Arial"));
@@ -41,12 +41,13 @@ FormWarningDialog::FormWarningDialog(std::optional<MatchResult> result, bool any
     m_message->setFont(font);
     layout->addWidget(m_message);
 
-    auto* question = new QLabel(QStringLiteral("Would you like to continue submitting this form?"),
-                                this);
+    auto* question =
+        new QLabel(QStringLiteral("Would you like to continue submitting this form?"), this);
     question->setTextFormat(Qt::PlainText);
     layout->addWidget(question);
 
-    m_thisSite = new QCheckBox(QStringLiteral("&Do not warn me about forms on this site again"), this);
+    m_thisSite =
+        new QCheckBox(QStringLiteral("&Do not warn me about forms on this site again"), this);
     m_thisSite->setObjectName(QStringLiteral("check351"));
     m_anySite = new QCheckBox(QStringLiteral("Do not warn me about forms on &any site"), this);
     m_anySite->setObjectName(QStringLiteral("check352"));

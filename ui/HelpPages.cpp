@@ -3,11 +3,11 @@
 namespace perchlight {
 
 QStringList HelpPages::topics() {
-    return {QString::fromLatin1(kIndex), QStringLiteral("colours.html"),
-            QStringLiteral("levels.html"), QStringLiteral("discovery.html"),
-            QStringLiteral("forms.html"),  QStringLiteral("embedded.html"),
+    return {QString::fromLatin1(kIndex),     QStringLiteral("colours.html"),
+            QStringLiteral("levels.html"),   QStringLiteral("discovery.html"),
+            QStringLiteral("forms.html"),    QStringLiteral("embedded.html"),
             QStringLiteral("settings.html"), QString::fromLatin1(kTour),
-            QStringLiteral("privacy.html"), QStringLiteral("cookies.html")};
+            QStringLiteral("privacy.html"),  QStringLiteral("cookies.html")};
 }
 
 QUrl HelpPages::topicUrl(const std::string& moduleDirectory, const QString& topic) {

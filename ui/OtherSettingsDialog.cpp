@@ -119,7 +119,8 @@ void OtherSettingsDialog::buildSounds(QLayout& layout) {
     m_matchedSound = checkBox(QStringLiteral("Disable Sound for &Matched Policy"), 358, sounds);
     m_matchedSound->setWhatsThis(
         QStringLiteral("No sound when a site's privacy policy matches your privacy preferences."));
-    m_cachedSound = checkBox(QStringLiteral("Disable Sound if Policy is already Cached"), 386, sounds);
+    m_cachedSound =
+        checkBox(QStringLiteral("Disable Sound if Policy is already Cached"), 386, sounds);
     for (QCheckBox* box :
          {m_allSounds, m_unknownSound, m_unmatchedSound, m_matchedSound, m_cachedSound}) {
         soundsLayout->addWidget(box);
@@ -138,8 +139,8 @@ void OtherSettingsDialog::buildShortcut(QLayout& layout) {
                           QStringLiteral("CTRL+SHIFT"), QStringLiteral("CTRL+ALT+SHIFT")});
     m_key = new QComboBox(shortcut);
     m_key->setObjectName(QStringLiteral("combo384"));
-    m_key->addItems(
-        {QStringLiteral("F9"), QStringLiteral("F10"), QStringLiteral("F11"), QStringLiteral("F12")});
+    m_key->addItems({QStringLiteral("F9"), QStringLiteral("F10"), QStringLiteral("F11"),
+                     QStringLiteral("F12")});
     keys->addWidget(m_modifier);
     keys->addWidget(new QLabel(QStringLiteral("+"), shortcut));
     keys->addWidget(m_key);
@@ -199,7 +200,8 @@ void OtherSettingsDialog::accept() {
         }
         values.hotkeyModifier = valueAt(kModifiers, m_modifier->currentIndex(), old.hotkeyModifier);
         values.hotkeyKey = valueAt(kKeys, m_key->currentIndex(), old.hotkeyKey);
-        keyChanged = values.hotkeyModifier != old.hotkeyModifier || values.hotkeyKey != old.hotkeyKey;
+        keyChanged =
+            values.hotkeyModifier != old.hotkeyModifier || values.hotkeyKey != old.hotkeyKey;
         changed = keyChanged || values.upgrade != old.upgrade || values.sounds != old.sounds ||
                   values.userPreferences != old.userPreferences;
         if (changed) {

@@ -41,8 +41,7 @@ QUrl PolicyAddresses::policy(const MatchResult& result) {
 }
 
 void PolicyAddresses::applyTo(BirdMenuState& state, const MatchResult& result) {
-    state.policyEvaluated =
-        result.state == kStateNoConflict || result.state == kStateConflict;
+    state.policyEvaluated = result.state == kStateNoConflict || result.state == kStateConflict;
     state.hasDiscussion = !fullPolicy(result).isEmpty();
     state.hasOptOut = !optOut(result).isEmpty();
 }

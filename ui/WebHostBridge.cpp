@@ -15,8 +15,8 @@ void WebHostBridge::onClick(bool isBody, const QString& colour) {
     }
     // The colour travels as a JSON string, so no text of the page becomes script.
     const QByteArray quoted = QJsonDocument(QJsonArray{colour}).toJson(QJsonDocument::Compact);
-    const QString script =
-        QStringLiteral("document.body.style.backgroundColor = %1[0];").arg(QString::fromUtf8(quoted));
+    const QString script = QStringLiteral("document.body.style.backgroundColor = %1[0];")
+                               .arg(QString::fromUtf8(quoted));
     m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 

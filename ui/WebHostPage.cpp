@@ -13,24 +13,24 @@ bool WebHostPage::isWebAddress(const QUrl& address) {
             address.scheme() == QLatin1String("https"));
 }
 
-bool WebHostPage::acceptNavigationRequest(const QUrl& url, NavigationType type,
-                                          bool isMainFrame) {
+bool WebHostPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     switch (m_mode) {
-    case Mode::OwnPage:
-        if (isMainFrame && url == m_home && type != NavigationTypeLinkClicked) {
-            return true;
-        }
-        if (isMainFrame) {
+        case Mode::OwnPage:
+            if (isMainFrame && url == m_home && type != NavigationTypeLinkClicked) {
+                return true;
+            }
+            if (isMainFrame) {
+                hand(url);
+            }
+            return false;
+        case Mode::SitePage:
+            return isWebAddress(url);
+        case Mode::NewWindowCatcher:
+            // A link that asked for a window of its own: it goes to the browser, this page goes
+            // away.
             hand(url);
-        }
-        return false;
-    case Mode::SitePage:
-        return isWebAddress(url);
-    case Mode::NewWindowCatcher:
-        // A link that asked for a window of its own: it goes to the browser, this page goes away.
-        hand(url);
-        deleteLater();
-        return false;
+            deleteLater();
+            return false;
     }
     return false;
 }

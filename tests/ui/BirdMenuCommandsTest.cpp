@@ -65,7 +65,8 @@ class BirdMenuCommandsTest : public QObject {
                  (QStringList{"item32783", "item32799", "item32785"}));
         for (const int command : {32787, 32788, 32790, 32798, 32797, 32799, 32785, 32801, 32794,
                                   32795, 32796, 32806, 32808, 32780}) {
-            QVERIFY2(menu.commandAction(command)->isEnabled(), qPrintable(QString::number(command)));
+            QVERIFY2(menu.commandAction(command)->isEnabled(),
+                     qPrintable(QString::number(command)));
         }
         // The privacy settings dialog is not there yet.
         QVERIFY(!menu.commandAction(kCommandPrivacy)->isEnabled());
@@ -78,12 +79,12 @@ class BirdMenuCommandsTest : public QObject {
         state.cookieCommands = true;
         BirdMenu menu(state, everyCommand());
         QCOMPARE(menu.objectName(), QString("menu214"));
-        QCOMPARE(layoutOf(menu), (QStringList{"siteMenu", "preferencesMenu", "item32782",
-                                              "item32801", "-", "item32794", "item32795",
-                                              "item32796", "-", "item32780"}));
+        QCOMPARE(layoutOf(menu),
+                 (QStringList{"siteMenu", "preferencesMenu", "item32782", "item32801", "-",
+                              "item32794", "item32795", "item32796", "-", "item32780"}));
         QCOMPARE(layoutOf(*menu.findChild<QMenu*>("siteMenu")),
-                 (QStringList{"item32787", "item32788", "item32790", "item32798", "-",
-                              "item32797", "-", "item32800", "item32789"}));
+                 (QStringList{"item32787", "item32788", "item32790", "item32798", "-", "item32797",
+                              "-", "item32800", "item32789"}));
         QCOMPARE(layoutOf(*menu.findChild<QMenu*>("preferencesMenu")),
                  (QStringList{"item32783", "item32784", "item32799", "item32785", "item374"}));
         QCOMPARE(menu.commandAction(kCommandOther)->text(), QString("Ot&her..."));

@@ -9,9 +9,9 @@
 
 #include "DialogDriver.h"
 #include "PreferenceTestEnvironment.h"
+#include "retrieval/P3PMatchInfo.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
-#include "retrieval/P3PMatchInfo.h"
 #include "ui/EmbeddedContentDialog.h"
 #include "ui/EmbeddedContentSnapshot.h"
 
@@ -157,7 +157,8 @@ class EmbeddedContentDialogTest : public QObject {
     }
 
     void viewSource_showsTheCachedPolicyAsPlainText() {
-        QVERIFY(cache_->storeDocument("http://ads.example/w3c/policy.xml", std::string(kPolicy), 0));
+        QVERIFY(
+            cache_->storeDocument("http://ads.example/w3c/policy.xml", std::string(kPolicy), 0));
         EmbeddedContentDialog dialog(threeSites(), *cache_, {});
         select(*dialog.list(), "http://ads.example/banner.gif");
         QString shown;
@@ -184,7 +185,8 @@ class EmbeddedContentDialogTest : public QObject {
         });
         dialog.findChild<QPushButton*>("button32797")->click();
         QVERIFY(driver.answered());
-        QCOMPARE(caption, QString("File Download problemhttp://frames.example/w3c/policy.xml#site"));
+        QCOMPARE(caption,
+                 QString("File Download problemhttp://frames.example/w3c/policy.xml#site"));
     }
 
     void rightClick_offersMenu230_onlyForRowsWithAPolicy() {

@@ -35,14 +35,16 @@ class Site {
             const bool html = referenceFile.rfind("<html", 0) == 0;
             response.set_content(referenceFile, html ? "text/html" : "application/xml");
         });
-        server_.server().Get("/w3c/policy.xml", [this, policy](const httplib::Request&,
-                                                               httplib::Response& response) {
-            ++requests;
-            response.set_content(policy, "application/xml");
-        });
+        server_.server().Get("/w3c/policy.xml",
+                             [this, policy](const httplib::Request&, httplib::Response& response) {
+                                 ++requests;
+                                 response.set_content(policy, "application/xml");
+                             });
         server_.start();
     }
-    QUrl url(const std::string& path) const { return QUrl(QString::fromStdString(server_.url(path))); }
+    QUrl url(const std::string& path) const {
+        return QUrl(QString::fromStdString(server_.url(path)));
+    }
     LoopbackServer& server() { return server_; }
 
     std::atomic<int> requests{0};

@@ -66,8 +66,9 @@ class NoPromptSitesDialogTest : public QObject {
         bool listEnabled = false;
         DialogDriver driver("dialog242", [&](QWidget* dialog) {
             QCOMPARE(dialog->windowTitle(), QString("No-prompt web sites"));
-            QVERIFY(dialog->findChild<QLabel*>("static355")->text().startsWith(
-                "You have asked not to be prompted"));
+            QVERIFY(dialog->findChild<QLabel*>("static355")
+                        ->text()
+                        .startsWith("You have asked not to be prompted"));
             auto* list = dialog->findChild<QListWidget*>("list353");
             for (int row = 0; row < list->count(); ++row) {
                 shown << list->item(row)->text();

@@ -163,7 +163,8 @@ class WebHostTest : public QObject {
         QWebEnginePage* page = host.view()->page();
         const QUrl home = page->url();
         page->runJavaScript("location.href = 'file:///etc/passwd'", QWebEngineScript::MainWorld);
-        page->runJavaScript("location.href = 'data:text/html,<b>x</b>'", QWebEngineScript::MainWorld);
+        page->runJavaScript("location.href = 'data:text/html,<b>x</b>'",
+                            QWebEngineScript::MainWorld);
         page->runJavaScript("location.href = 'http://127.0.0.1:9/more.html'",
                             QWebEngineScript::MainWorld);
         QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10000);
@@ -178,7 +179,8 @@ class WebHostTest : public QObject {
         site.server().Get("/policy.html", [](const httplib::Request&, httplib::Response& response) {
             response.set_content(
                 "<html><body><p id='p'>Our policy</p><script>document.getElementById('p')"
-                ".textContent = 'script ran ' + typeof window.external.OnClick;</script></body></html>",
+                ".textContent = 'script ran ' + typeof "
+                "window.external.OnClick;</script></body></html>",
                 "text/html");
         });
         site.start();
