@@ -137,6 +137,34 @@ class FormWarningTest : public QObject {
         QVERIFY(!driver.answered());
     }
 
+    void moreInfo_showsTheSummaryOfTheFormsPolicy() {
+        Site site(siteFile("conflicting", "p3p.xml"), siteFile("conflicting", "policy.xml"));
+        FormWarning warning(*services_, window_.get());
+        QString summaryTitle;
+        DialogDriver summary("dialog219", [&](QWidget* dialog) {
+            summaryTitle = dialog->windowTitle();
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        DialogDriver driver("dialog241", [](QWidget* dialog) {
+            dialog->findChild<QPushButton*>("button3")->click();
+            dialog->findChild<QPushButton*>("button2")->click();
+        });
+        QVERIFY(!warning.allowSubmission(site.url("/order")));
+        QVERIFY(summary.answered());
+        QCOMPARE(summaryTitle, QString("Policy Summary"));
+    }
+
+    // A hurried Enter or Escape keeps the form.
+    void enterAndEscape_answerNo() {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            FormWarningDialog dialog(std::nullopt, false, {});
+            DialogDriver driver("dialog241", [key](QWidget* shown) {
+                QTest::keyClick(shown->focusWidget() ? shown->focusWidget() : shown, key);
+            });
+            QCOMPARE(dialog.exec(), FormWarningDialog::kNo);
+        }
+    }
+
     void htmlAtWellKnownLocation_isNoPolicy_withoutCrash() {
         Site site("<html><body>Not here</body></html>", "");
         FormWarning warning(*services_, window_.get());
