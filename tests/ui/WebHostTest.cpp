@@ -174,6 +174,34 @@ class WebHostTest : public QObject {
         QCOMPARE(page->url(), home);
     }
 
+    // A link that asks for a window of its own, clicked by the user.
+    void summaryLinkToANewWindow_goesToTheOpener() {
+        QList<QUrl> opened;
+        WebHost host(WebHost::kSummaryDialog, [&](const QUrl& url) { opened << url; });
+        host.showTestPage();
+        host.show();
+        QVERIFY(waitForLoad(host));
+        QWebEnginePage* page = host.view()->page();
+        const QUrl home = page->url();
+        page->runJavaScript(
+            "var a = document.createElement('a'); a.id = 'away';"
+            "a.href = 'http://127.0.0.1:9/away.html'; a.target = '_blank';"
+            "a.textContent = 'away'; document.body.appendChild(a); true",
+            QWebEngineScript::MainWorld);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            evaluate(page, "document.getElementById('away') !== null").toBool(), 10000);
+        const QVariantList box = evaluate(page,
+                                          "var r = document.getElementById('away')"
+                                          ".getBoundingClientRect(); [r.left + 3, r.top + 3]")
+                                     .toList();
+        QCOMPARE(box.size(), 2);
+        QTest::mouseClick(host.view()->focusProxy(), Qt::LeftButton, {},
+                          QPoint(box[0].toInt(), box[1].toInt()));
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10000);
+        QCOMPARE(opened.first(), QUrl("http://127.0.0.1:9/away.html"));
+        QCOMPARE(page->url(), home);
+    }
+
     void policyView_showsASitePage_withoutScriptOrExternal() {
         test::LoopbackServer site;
         site.server().Get("/policy.html", [](const httplib::Request&, httplib::Response& response) {
