@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
@@ -200,6 +201,21 @@ class FormWarningTest : public QObject {
         const int requests = site.requests;
         QVERIFY(warning.allowSubmission(site.url("/order")));
         QCOMPARE(site.requests.load(), requests);
+    }
+
+    void anySiteBox_whenTheSettingsCannotBeStored_showsAnError() {
+        std::filesystem::remove(env_->settingsFile());
+        Site site(siteFile("conflicting", "p3p.xml"), siteFile("conflicting", "policy.xml"));
+        FormWarning warning(*services_, window_.get());
+        Answer answer("check352", "button2");
+        DialogDriver driver("dialog241", std::ref(answer));
+        QString error;
+        DialogDriver errorBox("errorBox", [&](QWidget* box) {
+            error = box->windowTitle() + ": " + static_cast<QMessageBox*>(box)->text();
+            static_cast<QDialog*>(box)->accept();
+        });
+        QVERIFY(!warning.allowSubmission(site.url("/order")));
+        QCOMPARE(error, QString("Error: Unable to access registry key"));
     }
 
     void thisSiteBox_addsTheSite_andTellsTheOthers() {
