@@ -116,10 +116,17 @@ void workOn(AgentServices& services, Url target, std::shared_ptr<FormCheckJob> j
     }
 }
 
-// Wakes the worker's download until the worker has ended, so that it stops soon after the
-// question has been answered without it.
-void stopWorker(const std::shared_ptr<FormCheckJob>& job) {
-    job->cancelled = true;
+// How long a stopped worker may take to end before it is left to end on its own. Stopping wakes
+// its download at once, so only a worker stuck outside any download gets near it.
+constexpr std::chrono::milliseconds kStopGrace{10000};
+
+void wake(FormCheckJob& job) {
+    MonitorLock guard(job.monitor);
+    job.monitor.broadcast();
+}
+
+// Keeps waking a worker that was left running until it has ended, so that its download stops.
+void stopInBackground(const std::shared_ptr<FormCheckJob>& job) {
     auto* waker = new QTimer(QCoreApplication::instance());
     QObject::connect(waker, &QTimer::timeout, waker, [job, waker] {
         {
@@ -129,8 +136,7 @@ void stopWorker(const std::shared_ptr<FormCheckJob>& job) {
                 return;
             }
         }
-        MonitorLock guard(job->monitor);
-        job->monitor.broadcast();
+        wake(*job);
     });
     waker->start(50);
 }
@@ -156,9 +162,21 @@ int FormWarning::checkForm(const QUrl& target, MatchResult& result) {
         emit checkEnded();
         return -1;
     }
+    // At the time limit the check is stopped: its download is woken until the worker has
+    // ended, which it does at once, and the form counts as having no usable policy.
+    QTimer waker;
+    connect(&waker, &QTimer::timeout, &waker, [&job] { wake(*job); });
+    QTimer grace;
+    grace.setSingleShot(true);
+    connect(&grace, &QTimer::timeout, &loop, &QEventLoop::quit);
     QTimer deadline;
     deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&deadline, &QTimer::timeout, &deadline, [&] {
+        job->cancelled = true;
+        wake(*job);
+        waker.start(20);
+        grace.start(kStopGrace);
+    });
     deadline.start(m_timeLimit);
     bool finished = false;
     {
@@ -174,7 +192,7 @@ int FormWarning::checkForm(const QUrl& target, MatchResult& result) {
         std::lock_guard guard(job->lock);
         job->loop = nullptr;
         finished = job->finished;
-        if (finished) {
+        if (finished && !job->cancelled) {
             answer = job->answer;
             result = job->result;
         }
@@ -182,7 +200,7 @@ int FormWarning::checkForm(const QUrl& target, MatchResult& result) {
     if (finished) {
         worker.join();
     } else {
-        stopWorker(job);
+        stopInBackground(job);
         worker.detach();
     }
     emit checkEnded();
