@@ -69,6 +69,8 @@ WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent)
     m_view = new QWebEngineView(this);
     m_view->setObjectName(QStringLiteral("webHostView"));
     layout->addWidget(m_view);
+    // The page takes the keys, so that it scrolls without a click first.
+    setFocusProxy(m_view);
 }
 
 WebHost::~WebHost() = default;

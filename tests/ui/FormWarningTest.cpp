@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
@@ -131,8 +132,12 @@ class FormWarningTest : public QObject {
     void matchingSite_goesWithoutQuestion() {
         Site site(siteFile("matching", "p3p.xml"), siteFile("matching", "policy.xml"));
         FormWarning warning(*services_, window_.get());
+        QSignalSpy started(&warning, &FormWarning::checkStarted);
+        QSignalSpy ended(&warning, &FormWarning::checkEnded);
         MatchResult result;
         QCOMPARE(warning.checkForm(site.url("/order"), result), 0);
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(ended.count(), 1);
         DialogDriver driver("dialog241", [](QWidget* dialog) { dialog->close(); });
         QVERIFY(warning.allowSubmission(site.url("/order")));
         QVERIFY(!driver.answered());

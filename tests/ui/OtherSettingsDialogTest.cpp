@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -59,6 +60,8 @@ class OtherSettingsDialogTest : public QObject {
         QVERIFY(!box(dialog, 345)->isVisible());
         QCOMPARE(dialog.findChild<QComboBox*>("combo383")->currentText(), QString("CTRL+ALT"));
         QCOMPARE(dialog.findChild<QComboBox*>("combo384")->currentText(), QString("F10"));
+        // Why the default may never reach the browser on this platform.
+        QVERIFY(dialog.findChild<QLabel*>("shortcutNote")->text().contains("CTRL+ALT"));
         dialog.show();
         test::screenshot(dialog, "dialog225-other");
     }
