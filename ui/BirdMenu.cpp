@@ -5,19 +5,6 @@
 namespace perchlight {
 namespace {
 
-constexpr int kPolicySummary = 32787;
-constexpr int kFullPolicy = 32788;
-constexpr int kOptOutInfo = 32790;
-constexpr int kEmbeddedContent = 32798;
-constexpr int kViewSource = 32797;
-constexpr int kPrivacy = 32783;
-constexpr int kNoPromptSites = 32799;
-constexpr int kOther = 32785;
-constexpr int kClearCache = 32801;
-constexpr int kHelp = 32794;
-constexpr int kTour = 32795;
-constexpr int kAbout = 32796;
-
 const char* const kSiteMenu = "siteMenu";
 const char* const kPreferencesMenu = "preferencesMenu";
 
@@ -39,21 +26,39 @@ QSet<int> BirdMenu::birdCommands() {
     return {kCommandMoveBird, kCommandReturnToTitleBar, kCommandDisable, kCommandEnable};
 }
 
+QSet<int> BirdMenu::agentCommands() {
+    QSet<int> commands = birdCommands();
+    commands.unite({kCommandPolicySummary, kCommandFullPolicy, kCommandOptOutInfo,
+                    kCommandEmbeddedContent, kCommandViewSource, kCommandPrivacy,
+                    kCommandNoPromptSites, kCommandOther, kCommandClearCache, kCommandHelp,
+                    kCommandTour, kCommandAbout, kCommandCookieReport});
+    return commands;
+}
+
+int BirdMenu::menuFor(const BirdMenuState& state) {
+    if (!state.enabled) {
+        return kMenuDisabled;
+    }
+    return state.cookieCommands ? kMenuWithCookies : kMenuEnabled;
+}
+
 const std::vector<BirdMenuItem>& BirdMenu::items(int menu) {
     static const std::vector<BirdMenuItem> enabledMenu = {
         submenu("About This &Site", kSiteMenu,
-                {item(kPolicySummary, "Policy &Summary..."), item(kFullPolicy, "Full &Policy..."),
-                 item(kOptOutInfo, "&Opt-in/Opt-out Info..."),
-                 item(kEmbeddedContent, "&Embedded Content..."), kSeparator,
-                 item(kViewSource, "&View P3P Source...")}),
-        submenu("My &Preferences", kPreferencesMenu,
-                {item(kPrivacy, "&Privacy..."), item(kNoPromptSites, "&No-prompt Sites..."),
-                 item(kOther, "&Other...")}),
-        item(kClearCache, "C&lear Cache"),
+                {item(kCommandPolicySummary, "Policy &Summary..."),
+                 item(kCommandFullPolicy, "Full &Policy..."),
+                 item(kCommandOptOutInfo, "&Opt-in/Opt-out Info..."),
+                 item(kCommandEmbeddedContent, "&Embedded Content..."), kSeparator,
+                 item(kCommandViewSource, "&View P3P Source...")}),
+        submenu(
+            "My &Preferences", kPreferencesMenu,
+            {item(kCommandPrivacy, "&Privacy..."),
+             item(kCommandNoPromptSites, "&No-prompt Sites..."), item(kCommandOther, "&Other...")}),
+        item(kCommandClearCache, "C&lear Cache"),
         kSeparator,
-        item(kHelp, "&Help"),
-        item(kTour, "&Tour"),
-        item(kAbout, "&About Perchlight"),
+        item(kCommandHelp, "&Help"),
+        item(kCommandTour, "&Tour"),
+        item(kCommandAbout, "&About Perchlight"),
         kSeparator,
         item(kCommandMoveBird, "Move Bird"),
         item(kCommandReturnToTitleBar, "Return Bird to Title Bar"),
@@ -61,21 +66,47 @@ const std::vector<BirdMenuItem>& BirdMenu::items(int menu) {
         item(kCommandDisable, "&Disable Perchlight"),
     };
     static const std::vector<BirdMenuItem> disabledMenu = {
-        item(kHelp, "&Help"),
-        item(kTour, "&Tutorial"),
-        item(kAbout, "&About Perchlight"),
+        item(kCommandHelp, "&Help"),
+        item(kCommandTour, "&Tutorial"),
+        item(kCommandAbout, "&About Perchlight"),
         kSeparator,
         item(kCommandMoveBird, "Move Bird"),
         item(kCommandReturnToTitleBar, "Return Bird to Title Bar"),
         kSeparator,
         item(kCommandEnable, "&Enable Perchlight"),
     };
-    return menu == kMenuDisabled ? disabledMenu : enabledMenu;
+    static const std::vector<BirdMenuItem> cookieMenu = {
+        submenu("About This &Site", kSiteMenu,
+                {item(kCommandPolicySummary, "Policy &Summary..."),
+                 item(kCommandFullPolicy, "Full &Policy..."),
+                 item(kCommandOptOutInfo, "&Opt-in/Opt-out Info..."),
+                 item(kCommandEmbeddedContent, "&Embedded Content..."), kSeparator,
+                 item(kCommandViewSource, "&View P3P Source..."), kSeparator,
+                 item(kCommandCookieReport, "Cookie &Report..."),
+                 item(kCommandOverrideCookies, "Override &Cookie Settings...")}),
+        submenu(
+            "My &Preferences", kPreferencesMenu,
+            {item(kCommandPrivacy, "&Privacy..."), item(kCommandCookies, "&Cookies..."),
+             item(kCommandNoPromptSites, "&No-prompt Sites..."), item(kCommandOther, "Ot&her..."),
+             item(kCommandCookieOverrideSites, "Cookie &Override Sites...")}),
+        item(kCommandCookieHistory, "&Cookie History..."),
+        item(kCommandClearCache, "C&lear Cache"),
+        kSeparator,
+        item(kCommandHelp, "&Help"),
+        item(kCommandTour, "&Tour"),
+        item(kCommandAbout, "&About Perchlight"),
+        kSeparator,
+        item(kCommandDisable, "&Disable Perchlight"),
+    };
+    if (menu == kMenuDisabled) {
+        return disabledMenu;
+    }
+    return menu == kMenuWithCookies ? cookieMenu : enabledMenu;
 }
 
 BirdMenu::BirdMenu(const BirdMenuState& state, const QSet<int>& available, QWidget* parent)
     : QMenu(parent) {
-    const int menu = state.enabled ? kMenuEnabled : kMenuDisabled;
+    const int menu = menuFor(state);
     setObjectName(QStringLiteral("menu%1").arg(menu));
     addItems(*this, items(menu), available);
     if (state.enabled) {
@@ -121,6 +152,8 @@ void BirdMenu::addItems(QMenu& menu, const std::vector<BirdMenuItem>& items,
 }
 
 void BirdMenu::applyState(const BirdMenuState& state) {
+    // The privacy settings dialog comes with its own work; until then the item stays on show.
+    setCommandEnabled(kCommandPrivacy, state.privacyDialog);
     QMenu* site = findChild<QMenu*>(QString::fromUtf8(kSiteMenu));
     if (state.busy || !state.webPage) {
         if (site != nullptr) {
@@ -128,10 +161,10 @@ void BirdMenu::applyState(const BirdMenuState& state) {
         }
         return;
     }
-    setCommandEnabled(kFullPolicy, state.hasDiscussion);
-    setCommandEnabled(kOptOutInfo, state.hasOptOut);
-    setCommandEnabled(kPolicySummary, state.policyEvaluated);
-    setCommandEnabled(kViewSource, state.policyEvaluated);
+    setCommandEnabled(kCommandFullPolicy, state.hasDiscussion);
+    setCommandEnabled(kCommandOptOutInfo, state.hasOptOut);
+    setCommandEnabled(kCommandPolicySummary, state.policyEvaluated);
+    setCommandEnabled(kCommandViewSource, state.policyEvaluated);
     // Only on a checked web page; elsewhere docking again stays on offer even when docked.
     setCommandEnabled(kCommandReturnToTitleBar, !state.onTitleBar);
 }

@@ -1,0 +1,257 @@
+#include "ui/FormWarning.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "browser/AgentServices.h"
+#include "prefs/BirdBroadcast.h"
+#include "retrieval/CheckRegistry.h"
+#include "retrieval/P3PMatchInfo.h"
+#include "ui/ErrorBox.h"
+#include "ui/FormWarningDialog.h"
+#include "util/Monitor.h"
+#include "util/Url.h"
+
+namespace perchlight {
+namespace {
+
+// What the GUI thread and the worker of one form check share. The worker may outlive the
+// question (it is left behind when the time limit passes), so both hold it.
+struct FormCheckJob {
+    Monitor monitor;  // wakes the worker's download when the check is given up
+    std::atomic<bool> cancelled{false};
+    std::mutex lock;  // guards loop, finished, answer and result
+    QEventLoop* loop = nullptr;
+    bool finished = false;
+    int answer = -1;
+    MatchResult result;
+};
+
+std::optional<Url> webUrl(const QUrl& target) {
+    if (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https")) {
+        return std::nullopt;
+    }
+    try {
+        Url url(target.toString(QUrl::FullyEncoded).toStdString());
+        // A target of a site alone is checked as its root page.
+        if (url.str() == url.base()) {
+            url = Url(url.str() + "/");
+        }
+        return url;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<Url> siteOf(const QUrl& target) {
+    const std::optional<Url> url = webUrl(target);
+    if (!url) {
+        return std::nullopt;
+    }
+    try {
+        return Url(url->base());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The policy for posting to the target: the reference files already known, then the site's
+// well-known location (which must be XML to count), then the files its hints name.
+Url findPostPolicy(ReferenceStore& store, const Url& target, const FormCheckJob& job) {
+    Url policy = store.lookupPolicy(target, "POST");
+    if (policy.empty() && !job.cancelled) {
+        store.probeReferenceFile(wellKnownLocation(target), target);
+        policy = store.lookupPolicy(target, "POST");
+    }
+    if (policy.empty()) {
+        for (const Url& file : store.referenceFilesFor(target)) {
+            if (job.cancelled) {
+                break;
+            }
+            store.loadReferenceFile(file, file);
+            policy = store.lookupPolicy(target, "POST");
+            if (!policy.empty()) {
+                break;
+            }
+        }
+    }
+    return policy;
+}
+
+int runFormCheck(AgentServices& services, const Url& target, FormCheckJob& job,
+                 MatchResult& result) {
+    const Url policy = findPostPolicy(services.referenceStore(), target, job);
+    if (policy.empty() || job.cancelled) {
+        return -1;
+    }
+    const int code = services.cache().evaluatePolicy(policy.str(), result);
+    return code == 0 ? result.state : code;
+}
+
+void workOn(AgentServices& services, Url target, std::shared_ptr<FormCheckJob> job) {
+    CheckRegistry::registerCurrentThread(job->monitor);
+    MatchResult result;
+    result.requestUri = target;
+    int answer = -1;
+    try {
+        answer = runFormCheck(services, target, *job, result);
+    } catch (...) {
+        // A site that serves no usable policy, a failed or stopped download: no usable policy.
+        answer = -1;
+    }
+    CheckRegistry::unregisterCurrentThread();
+    std::lock_guard guard(job->lock);
+    job->answer = answer;
+    job->result = std::move(result);
+    job->finished = true;
+    if (job->loop != nullptr) {
+        QMetaObject::invokeMethod(job->loop, &QEventLoop::quit, Qt::QueuedConnection);
+    }
+}
+
+// How long a stopped worker may take to end before it is left to end on its own. Stopping wakes
+// its download at once, so only a worker stuck outside any download gets near it.
+constexpr std::chrono::milliseconds kStopGrace{10000};
+
+void wake(FormCheckJob& job) {
+    MonitorLock guard(job.monitor);
+    job.monitor.broadcast();
+}
+
+// Keeps waking a worker that was left running until it has ended, so that its download stops.
+void stopInBackground(const std::shared_ptr<FormCheckJob>& job) {
+    auto* waker = new QTimer(QCoreApplication::instance());
+    QObject::connect(waker, &QTimer::timeout, waker, [job, waker] {
+        {
+            std::lock_guard guard(job->lock);
+            if (job->finished) {
+                waker->deleteLater();
+                return;
+            }
+        }
+        wake(*job);
+    });
+    waker->start(50);
+}
+
+}  // namespace
+
+FormWarning::FormWarning(AgentServices& services, QWidget* window, QObject* parent)
+    : QObject(parent), m_services(services), m_window(window) {}
+
+int FormWarning::checkForm(const QUrl& target, MatchResult& result) {
+    const std::optional<Url> url = webUrl(target);
+    if (!url) {
+        return -1;
+    }
+    emit checkStarted();
+    auto job = std::make_shared<FormCheckJob>();
+    QEventLoop loop;
+    job->loop = &loop;
+    std::thread worker;
+    try {
+        worker = std::thread(workOn, std::ref(m_services), *url, job);
+    } catch (const std::system_error&) {
+        emit checkEnded();
+        return -1;
+    }
+    // At the time limit the check is stopped: its download is woken until the worker has
+    // ended, which it does at once, and the form counts as having no usable policy.
+    QTimer waker;
+    connect(&waker, &QTimer::timeout, &waker, [&job] { wake(*job); });
+    QTimer grace;
+    grace.setSingleShot(true);
+    connect(&grace, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &deadline, [&] {
+        job->cancelled = true;
+        wake(*job);
+        waker.start(20);
+        grace.start(kStopGrace);
+    });
+    deadline.start(m_timeLimit);
+    bool finished = false;
+    {
+        std::unique_lock guard(job->lock);
+        finished = job->finished;
+    }
+    if (!finished) {
+        // User input waits: the page that posts must not change while its question is pending.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    int answer = -1;
+    {
+        std::lock_guard guard(job->lock);
+        job->loop = nullptr;
+        finished = job->finished;
+        if (finished && !job->cancelled) {
+            answer = job->answer;
+            result = job->result;
+        }
+    }
+    if (finished) {
+        worker.join();
+    } else {
+        stopInBackground(job);
+        worker.detach();
+    }
+    emit checkEnded();
+    return answer;
+}
+
+bool FormWarning::allowSubmission(const QUrl& target) {
+    P3PPreferences& preferences = m_services.preferences();
+    if (preferences.dontWarnOnForms()) {
+        return true;
+    }
+    const std::optional<Url> site = siteOf(target);
+    if (site && preferences.isNoPrompt(*site)) {
+        return true;
+    }
+    MatchResult result;
+    const int answer = checkForm(target, result);
+    if (answer == 0) {
+        return true;
+    }
+    const bool anySiteBefore = preferences.dontWarnOnForms();
+    QPointer<FormWarningDialog> dialog =
+        new FormWarningDialog(answer > 0 ? std::optional<MatchResult>(result) : std::nullopt,
+                              anySiteBefore, m_opener, m_window);
+    const int choice = dialog->exec();
+    if (dialog == nullptr || m_window == nullptr) {
+        // The window closed under the question: nothing is left to send the form from.
+        delete dialog;
+        return false;
+    }
+    const bool thisSite = dialog->thisSite();
+    const bool anySite = dialog->anySite();
+    delete dialog;
+    if (anySite != anySiteBefore) {
+        ErrorBox::run(m_window, [&] { preferences.setDontWarnOnForms(anySite); });
+    }
+    if (thisSite) {
+        rememberSite(target);
+    }
+    return choice == FormWarningDialog::kYes;
+}
+
+void FormWarning::rememberSite(const QUrl& target) {
+    const std::optional<Url> site = siteOf(target);
+    if (!site) {
+        return;
+    }
+    m_services.preferences().addNoPrompt(*site, true);
+    if (m_broadcast != nullptr) {
+        m_broadcast->broadcast(kBroadcastReloadNoPromptSites, false);
+    }
+}
+
+}  // namespace perchlight
