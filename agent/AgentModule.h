@@ -18,6 +18,15 @@ class AgentModule : public QObject, public HelperModule {
     Q_INTERFACES(perchlight::HelperModule)
 
   public:
+    // The shell's option that asks for the fuller bird menu with the cookie commands.
+    static constexpr const char* kCookieCommandsOption = "--cookie-commands";
+    // The installer's option: show the privacy and the other settings dialogs before browsing.
+    static constexpr const char* kInstallSettingsOption = "--install-settings";
+
+    // The installer's settings display: the privacy settings dialog, then "Select Other
+    // Settings", each with its usual effects when confirmed; 1 whether confirmed or not.
+    static int installDisplaySettings(AgentProcess& process);
+
     AgentModule();
     ~AgentModule() override;
 

@@ -7,6 +7,7 @@
 
 #include "agent/P3PObject.h"
 #include "prefs/BirdBroadcast.h"
+#include "prefs/RegistryKey.h"
 #include "ui/LocalBroadcast.h"
 #include "ui/VerdictSounds.h"
 #include "util/Error.h"
@@ -25,9 +26,13 @@ void reportFailure(const char* what, Step step) {
 
 }  // namespace
 
-AgentProcess::AgentProcess(std::string moduleDirectory)
-    : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))) {
+AgentProcess::AgentProcess(std::string moduleDirectory, bool cookieCommands)
+    : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))),
+      m_cookieCommands(cookieCommands) {
     reportFailure("loading the preferences", [this] { m_services->preferences().loadPreferences(); });
+    // The settings key is made before the first save, so that saving a setting in the browser
+    // works without a separate installer step; an existing key is left as it is.
+    RegistryKey::create(RegistryKey::kPerchlightKey);
     m_broadcast = new LocalBroadcast(LocalBroadcast::defaultFolder(), this);
     m_broadcast->listen();
     m_services->preferences().setBroadcast(m_broadcast);

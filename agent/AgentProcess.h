@@ -23,7 +23,8 @@ class AgentProcess : public QObject {
   public:
     // Loads the preference store once, swallowing its errors: a damaged settings file leaves the
     // defaults and must not keep the browser from starting.
-    explicit AgentProcess(std::string moduleDirectory);
+    // cookieCommands: the bird shows the fuller menu with the cookie commands.
+    AgentProcess(std::string moduleDirectory, bool cookieCommands);
     ~AgentProcess() override;
 
     AgentServices& services() { return *m_services; }
@@ -35,6 +36,7 @@ class AgentProcess : public QObject {
     void add(P3PObject* helper);
     void remove(P3PObject* helper);
     const std::vector<P3PObject*>& helpers() const { return m_helpers; }
+    bool cookieCommands() const { return m_cookieCommands; }
 
   private:
     void onBroadcast(int command);
@@ -45,6 +47,7 @@ class AgentProcess : public QObject {
     VerdictSounds* m_sounds = nullptr;      // owned by the application (see VerdictSounds)
     std::vector<P3PObject*> m_helpers;
     bool m_indexLoaded = false;
+    bool m_cookieCommands = false;
 };
 
 }  // namespace perchlight

@@ -6,12 +6,14 @@
 #include <cstdio>
 
 #include "agent/AgentProcess.h"
+#include "agent/PageCommands.h"
 #include "browser/ReportedPage.h"
 #include "prefs/BirdSettings.h"
 #include "prefs/P3PPreferences.h"
 #include "retrieval/PageCheck.h"
 #include "summary/SummaryPage.h"
 #include "ui/BirdMenu.h"
+#include "ui/FormWarning.h"
 #include "ui/BirdWindow.h"
 #include "ui/LocalBroadcast.h"
 #include "ui/VerdictSounds.h"
@@ -90,7 +92,8 @@ class P3PObject::CheckIndicatorOfRun : public CheckIndicator {
 P3PObject::P3PObject(AgentProcess& process, BrowserWindowSite& site)
     : m_process(process),
       m_site(site),
-      m_matchInfo(process.services().referenceStore(), process.services().cache()) {
+      m_matchInfo(process.services().referenceStore(), process.services().cache()),
+      m_commands(std::make_unique<PageCommands>(process, site, m_matchInfo)) {
     m_bird = new BirdWindow(*this);
     m_bird->reposition();
     m_indicator = std::make_unique<CheckIndicatorOfRun>(m_bird, m_process, m_generation);
@@ -142,6 +145,9 @@ CheckIndicator& P3PObject::indicator() {
 }
 
 bool P3PObject::beforeNavigate(const Navigation& navigation) {
+    if (navigation.post && BirdSettings::enabled && !allowFormSubmission(navigation.url)) {
+        return false;
+    }
     if (!navigation.topLevel) {
         return true;  // frames inside the page change nothing
     }
@@ -161,6 +167,24 @@ bool P3PObject::beforeNavigate(const Navigation& navigation) {
         m_bird->showVerdict(m_generation, kVerdictUnknown, false);
     }
     return true;
+}
+
+bool P3PObject::allowFormSubmission(const QUrl& target) {
+    // The check's own downloads run off the GUI thread while the question's loop keeps the
+    // windows painting; it never touches this window's running check.
+    FormWarning warning(m_process.services(), m_site.frameWindow());
+    warning.setAddressOpener([this](const QUrl& url) {
+        if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) {
+            m_site.openInNewWindow(url);
+        }
+    });
+    warning.setBroadcast(&m_process.broadcast());
+    try {
+        return warning.allowSubmission(target);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "perchlight: the form check failed: %s\n", error.what());
+        return true;
+    }
 }
 
 void P3PObject::documentComplete(const QUrl& url, bool topLevel) {
@@ -221,12 +245,11 @@ BirdBroadcast& P3PObject::broadcaster() {
 }
 
 void P3PObject::openMenu(const QPoint& at) {
-    BirdMenuState state;
-    state.enabled = BirdSettings::enabled;
-    state.busy = m_bird && m_bird->busy();
-    state.webPage = isWebPage(m_site.currentUrl());
-    state.onTitleBar = BirdSettings::onTitleBar;
-    auto* menu = new BirdMenu(state, BirdMenu::birdCommands(), m_site.frameWindow());
+    if (!m_bird) {
+        return;
+    }
+    const BirdMenuState state = m_commands->menuState(*m_bird);
+    auto* menu = new BirdMenu(state, BirdMenu::agentCommands(), m_site.frameWindow());
     menu->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(menu, &BirdMenu::commandChosen, m_bird.data(),
                      [this](int command) { runBirdCommand(command); });
@@ -234,6 +257,9 @@ void P3PObject::openMenu(const QPoint& at) {
 }
 
 void P3PObject::runBirdCommand(int command) {
+    if (m_commands->carryOut(command)) {
+        return;
+    }
     if (m_bird) {
         m_bird->runCommand(command);
     }

@@ -22,6 +22,7 @@
 namespace perchlight {
 
 class AgentProcess;
+class PageCommands;
 
 // The agent in one browser window: turns the window's navigation events into page checks, one
 // check thread at a time, and owns the window's bird. Everything but the CheckOwner and
@@ -77,6 +78,7 @@ class P3PObject : public BrowserHelper, public BirdOwner, public CheckOwner {
     void startCheck(std::optional<QUrl> page);
     void startWhenPreviousEnded();
     void launchCheck(const QUrl& page);
+    bool allowFormSubmission(const QUrl& target);
     void collectPage();
     void stopRunningCheck();
     bool checkThreadRunning() const;
@@ -86,6 +88,7 @@ class P3PObject : public BrowserHelper, public BirdOwner, public CheckOwner {
     BrowserWindowSite& m_site;
     QPointer<BirdWindow> m_bird;
     P3PMatchInfo m_matchInfo;
+    std::unique_ptr<PageCommands> m_commands;
     Monitor m_checkMonitor;
     std::unique_ptr<CheckIndicatorOfRun> m_indicator;
     std::vector<EmbeddedItem> m_embedded;

@@ -2,13 +2,18 @@
 // shell loads it, pages come from a loopback server on two ports (two origins), and the bird of
 // each window is read for its picture.
 
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QMenu>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWebEnginePage>
 
 #include <memory>
 
@@ -63,6 +68,8 @@ class AgentTest : public QObject {
     void filePage_showsTheEmptyBar();
     void heldPolicy_windowKeepsAnsweringAndNavigationEndsTheCheck();
     void registration_shellLoadsExactlyTheRegisteredModule();
+    void menu_clickOpensItAndPolicySummaryShowsTheSummary();
+    void postForm_toAConflictingSiteAsksAndNoSendsNothing();
 
   private:
     BrowserWindow* load(const QUrl& url);
@@ -108,6 +115,10 @@ void AgentTest::initTestCase() {
     m_server.setPage("/framing.html", "<iframe src='{B}/ad.html'></iframe>");
     m_server.setPage("/ad.html", "<p>an advertisement</p>");
     m_server.setPage("/held/index.html", "<p>slow policy</p>");
+    m_server.setPage("/good/form.html",
+                     "<form id='form' method='post' action='/bad/submit'>"
+                     "<input id='who' name='who' value='alice'></form>");
+    m_server.setPage("/bad/submit", "<p>thank you</p>");
     m_server.hold("/held/policy.xml");
 }
 
@@ -222,6 +233,70 @@ void AgentTest::registration_shellLoadsExactlyTheRegisteredModule() {
     ModuleLoader unregistered;
     unregistered.load(RegistryTree(path));
     QCOMPARE(unregistered.modules().size(), std::size_t{0});
+}
+
+void AgentTest::menu_clickOpensItAndPolicySummaryShowsTheSummary() {
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    QObject* bird = birdOf(window);
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    QTest::mouseClick(qobject_cast<QWidget*>(bird), Qt::LeftButton);
+    QMenu* menu = nullptr;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (widget->objectName() == QLatin1String("menu245") && widget->isVisible()) {
+                    menu = qobject_cast<QMenu*>(widget);
+                }
+            }
+            return menu != nullptr;
+        },
+        kWaitMs));
+    QAction* summary = menu->findChild<QAction*>(QStringLiteral("item32787"));
+    QVERIFY(summary != nullptr && summary->isEnabled());
+    QAction* fullPolicy = menu->findChild<QAction*>(QStringLiteral("item32788"));
+    QVERIFY(fullPolicy != nullptr);
+
+    // The summary dialog is modal: answered by a timer armed before the command.
+    QString shownTitle;
+    QTimer closer;
+    closer.setInterval(200);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget();
+            modal != nullptr && modal->objectName() == QLatin1String("dialog219")) {
+            shownTitle = modal->windowTitle();
+            qobject_cast<QDialog*>(modal)->reject();
+        }
+    });
+    closer.start();
+    summary->trigger();
+    closer.stop();
+    QCOMPARE(shownTitle, QStringLiteral("Policy Summary"));
+}
+
+void AgentTest::postForm_toAConflictingSiteAsksAndNoSendsNothing() {
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/form.html")));
+    QVERIFY(waitForFrame(birdOf(window), BirdFrames::kMatched));
+    bool asked = false;
+    QTimer answer;
+    answer.setInterval(200);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->objectName() != QLatin1String("dialog241")) {
+            return;
+        }
+        asked = true;
+        if (auto* no = modal->findChild<QPushButton*>(QStringLiteral("button2"))) {
+            no->click();
+        } else {
+            qobject_cast<QDialog*>(modal)->reject();
+        }
+    });
+    answer.start();
+    window->page()->runJavaScript(QStringLiteral("document.getElementById('form').submit()"));
+    QVERIFY(QTest::qWaitFor([&] { return asked; }, kWaitMs));
+    answer.stop();
+    QTest::qWait(500);
+    QCOMPARE(m_server.requestCount("/bad/submit"), 0);
 }
 
 }  // namespace perchlight::test
