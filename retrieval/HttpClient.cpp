@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "retrieval/CheckRegistry.h"
+#include "retrieval/RequestTally.h"
 #include "util/Error.h"
 #include "util/Monitor.h"
 
@@ -155,6 +156,7 @@ std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_
 
 bool HttpClient::fetchHeaders(const std::string& url, std::string& headers) {
     TextBuffer headerBuffer(kMaxHeaderBytes);
+    RequestTally::count();
     if (CurlHandle handle = newTransfer(url, headerBuffer)) {
         curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 1L);
         curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &refuseBody);
@@ -177,6 +179,7 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
     context->checkMonitor = checkMonitor;
     context->url = url;
+    RequestTally::count();
     std::thread transfer;
     ++runningTransfers;
     try {
