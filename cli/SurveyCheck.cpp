@@ -23,6 +23,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kXmlParseError = "XML parse error";
+// What the evaluator's message says when a DATA reference could not be resolved.
+constexpr const char* kDataReferenceFailure = "Exception while processing data ref item";
 
 // How often a cancelled check's monitor is signalled until the check has ended.
 constexpr std::chrono::milliseconds kCancelSignalInterval{100};
@@ -160,7 +162,7 @@ void classifyUnreadablePolicy(AgentServices& services, const std::string& policy
     } catch (const Error& error) {
         if (error.message() == kXmlParseError) {
             record.error = SurveyError::kNotXml;
-        } else if (error.unit() == "DataReferenceResolver") {
+        } else if (error.message().find(kDataReferenceFailure) != std::string::npos) {
             record.error = SurveyError::kUnresolvableReference;
         } else {
             record.error = SurveyError::kMalformedPolicy;
