@@ -47,7 +47,7 @@ SurveyCommand::SurveyCommand(CLI::App& app)
     command_->add_option("LIST", list_, "File of URLs or host names, one a line ('#' comments)");
     command_->add_flag("--stdin", stdin_, "Read the list from the standard input");
     ruleSet_.addTo(*command_);
-    command_->add_option("--jobs", jobs_, "Concurrent checks (default: 8 per core, 8 to 64)")
+    command_->add_option("--jobs", jobs_, "Concurrent checks (default: 32 per core, 16 to 128)")
         ->check(CLI::Range(1, 1024));
     command_->add_option("--out", out_, "Write the records to this file (default: standard output)");
     command_->add_flag("--csv", csv_, "Write CSV instead of JSON Lines");

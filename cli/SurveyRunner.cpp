@@ -74,7 +74,7 @@ class Progress {
 
 std::size_t SurveyRunner::defaultJobs() {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::clamp<std::size_t>(cores * 8, 8, 64);
+    return std::clamp<std::size_t>(cores * 32, 16, 128);
 }
 
 std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addresses) {
