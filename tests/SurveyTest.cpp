@@ -322,5 +322,34 @@ TEST_F(SurveyTest, Shard_ThreeShardsCoverTheListOnce) {
               64);
 }
 
+TEST_F(SurveyTest, Csv_HeaderRowsResumeAndReport) {
+    writeList(work_ / "list.txt", {"http://127.0.0.1:1/a.html", "http://127.0.0.1:1/b,\"c\".html",
+                                   "ftp://127.0.0.1:1/d"});
+    const fs::path out = work_ / "out.csv";
+    const std::vector<std::string> arguments{"survey", (work_ / "list.txt").string(), "--out",
+                                             out.string(), "--csv"};
+    ASSERT_EQ(runTool(arguments, work_ / "log.txt"), 0) << test::readFile(work_ / "log.txt");
+    std::vector<std::string> resumed = arguments;
+    resumed.push_back("--resume");
+    ASSERT_EQ(runTool(resumed, work_ / "log.txt"), 0);  // everything is recorded already
+    std::istringstream lines(test::readFile(out));
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) {
+        rows.push_back(line);
+    }
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].rfind("url,final_url,verdict,", 0), 0u);
+    ASSERT_EQ(runTool({"survey", "--report", out.string(), "--html",
+                       (work_ / "report.html").string()},
+                      work_ / "report.txt"),
+              0);
+    const std::string report = test::readFile(work_ / "report.txt");
+    EXPECT_NE(report.find("Survey of 3 sites"), std::string::npos) << report;
+    EXPECT_NE(report.find("connect"), std::string::npos);
+    EXPECT_NE(report.find("bad-address"), std::string::npos);
+    const std::string html = test::readFile(work_ / "report.html");
+    EXPECT_NE(html.find("b,&quot;c&quot;.html"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace perchlight
