@@ -118,7 +118,8 @@ class LatencySites {
 
     std::string references(const std::string& host) const {
         std::string about = "/w3c/policy.xml#basic";
-        if (host.size() > 1 && host[0] == 's' && std::isdigit(static_cast<unsigned char>(host[1]))) {
+        if (host.size() > 1 && host[0] == 's' &&
+            std::isdigit(static_cast<unsigned char>(host[1]))) {
             const int site = std::atoi(host.c_str() + 1);
             about = url("policies", "/p" + std::to_string(site % kSharedPolicies) + ".xml#basic");
         }
@@ -220,10 +221,11 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
     for (std::string line; std::getline(in, line); ++lines) {
         matched += line.find("\"verdict\":\"matched\"") != std::string::npos;
     }
-    std::printf("  --jobs %-3d %5.2f s  %4.0f sites/s  cpu %4.2f ms/site  peak %5.1f MiB  "
-                "requests %ld for %zu documents  records %ld (%ld matched)\n",
-                jobs, seconds, kSurveySites / seconds, cpuSeconds * 1000 / kSurveySites,
-                peak / 1024.0, sites.requests(), sites.documents(), lines, matched);
+    std::printf(
+        "  --jobs %-3d %5.2f s  %4.0f sites/s  cpu %4.2f ms/site  peak %5.1f MiB  "
+        "requests %ld for %zu documents  records %ld (%ld matched)\n",
+        jobs, seconds, kSurveySites / seconds, cpuSeconds * 1000 / kSurveySites, peak / 1024.0,
+        sites.requests(), sites.documents(), lines, matched);
 }
 
 fs::path makeHome() {
@@ -247,10 +249,10 @@ int main() {
     {
         AgentServices services(home.string());
         services.setRuleSetFile((home / "appel-medium.xml").string());
-        std::printf("Cold check of a page with %d items from %d sites, %lld ms per answer "
-                    "(page load included; fastest of %d):\n",
-                    kItemSites, kItemSites, static_cast<long long>(kLatency.count()),
-                    kRepetitions);
+        std::printf(
+            "Cold check of a page with %d items from %d sites, %lld ms per answer "
+            "(page load included; fastest of %d):\n",
+            kItemSites, kItemSites, static_cast<long long>(kLatency.count()), kRepetitions);
         const auto [before, requestsBefore] = coldCheck(sites, services, false);
         const auto [after, requestsAfter] = coldCheck(sites, services, true);
         std::printf("  one after the other  %5.1f round trips  %ld requests\n", before,
@@ -258,9 +260,10 @@ int main() {
         std::printf("  with the prefetch    %5.1f round trips  %ld requests\n", after,
                     requestsAfter);
     }
-    std::printf("\nSurvey of %d sites (%d shared policies, one shared item site), %lld ms per "
-                "answer, fresh cache:\n",
-                kSurveySites, kSharedPolicies, static_cast<long long>(kLatency.count()));
+    std::printf(
+        "\nSurvey of %d sites (%d shared policies, one shared item site), %lld ms per "
+        "answer, fresh cache:\n",
+        kSurveySites, kSharedPolicies, static_cast<long long>(kLatency.count()));
     const char* only = std::getenv("SURVEY_JOBS");
     for (int jobs : only ? std::vector<int>{std::atoi(only)} : std::vector<int>{16, 64, 128}) {
         survey(sites, home, jobs);

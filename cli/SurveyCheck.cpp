@@ -112,10 +112,6 @@ void runCheck(SurveyOwner& owner, const Url& page, RequestTally::Counter* tally,
     run.ended.notify_all();
 }
 
-}  // namespace
-
-namespace {
-
 // Why the policy that a route named did not give a verdict: the code when it says, else the
 // document itself, from the cache or fetched once more.
 void classifyUnreadablePolicy(AgentServices& services, const std::string& policyUrl, int code,
@@ -221,9 +217,8 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     P3PMatchInfo info(services_.referenceStore(), services_.cache());
     SurveyOwner owner(info);
     if (page.body) {
-        PageCollector collector([this](const Url& frame) {
-            return PageFetch::fetch(frame.str(), timeLimit_).body;
-        });
+        PageCollector collector(
+            [this](const Url& frame) { return PageFetch::fetch(frame.str(), timeLimit_).body; });
         owner.setPage(collector.collect(*page.body, checked));
     }
     const bool known = !services_.referenceStore().lookupPolicy(checked, "GET").empty();
@@ -255,8 +250,8 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     fillResults(info, record);
     const MatchResult main = info.mainResult();
     if (!record.policy.empty()) {
-        record.route = known                 ? SurveyRoute::kKnown
-                       : !owner.linkAsked()  ? SurveyRoute::kWellKnown
+        record.route = known                  ? SurveyRoute::kKnown
+                       : !owner.linkAsked()   ? SurveyRoute::kWellKnown
                        : !owner.headerAsked() ? SurveyRoute::kLink
                                               : SurveyRoute::kHeader;
     }

@@ -1,7 +1,7 @@
 #include "cli/SurveyCommand.h"
 
-#include <CLI/CLI.hpp>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -49,7 +49,8 @@ SurveyCommand::SurveyCommand(CLI::App& app)
     ruleSet_.addTo(*command_);
     command_->add_option("--jobs", jobs_, "Concurrent checks (default: 32 per core, 16 to 128)")
         ->check(CLI::Range(1, 1024));
-    command_->add_option("--out", out_, "Write the records to this file (default: standard output)");
+    command_->add_option("--out", out_,
+                         "Write the records to this file (default: standard output)");
     command_->add_flag("--csv", csv_, "Write CSV instead of JSON Lines");
     command_->add_flag("--resume", resume_,
                        "Skip the addresses already recorded in the --out file and append");

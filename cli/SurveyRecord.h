@@ -15,12 +15,12 @@ struct SurveyRecord {
         std::string policy;  // empty when none covers the item
     };
 
-    std::string url;       // the address as the list gave it, made absolute
-    std::string finalUrl;  // where the redirects ended; the page that was checked
-    std::string verdict;   // "matched", "unmatched", "partly matched" or "unknown"
-    std::string policy;    // the page's policy URL, empty when none was found
-    std::string route;     // how the policy was found: see SurveyRoute
-    int code = 0;          // the evaluation code of the page's policy
+    std::string url;                 // the address as the list gave it, made absolute
+    std::string finalUrl;            // where the redirects ended; the page that was checked
+    std::string verdict;             // "matched", "unmatched", "partly matched" or "unknown"
+    std::string policy;              // the page's policy URL, empty when none was found
+    std::string route;               // how the policy was found: see SurveyRoute
+    int code = 0;                    // the evaluation code of the page's policy
     std::vector<std::string> rules;  // descriptions of the fired rules, in firing order
     std::vector<Item> items;
     long requests = 0;      // HTTP requests made for this address

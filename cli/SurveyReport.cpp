@@ -100,8 +100,8 @@ void writeBarChart(std::ostream& out, const std::string& title,
     const int width = labelPixels + kBarWidth + 110;
     const int height = static_cast<int>(std::max<std::size_t>(counts.size(), 1)) * kRow + 8;
     out << "<section><h2>" << escaped(title) << "</h2>\n";
-    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\""
-        << height << "\" role=\"img\" aria-label=\"" << escaped(title) << "\">\n";
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+        << "\" role=\"img\" aria-label=\"" << escaped(title) << "\">\n";
     if (counts.empty()) {
         out << "<text x=\"0\" y=\"18\" class=\"none\">none</text>\n";
     }
@@ -113,8 +113,8 @@ void writeBarChart(std::ostream& out, const std::string& title,
     for (const auto& [name, count] : counts) {
         const auto colour = colours.find(name);
         const int bar = std::max(1, static_cast<int>(kBarWidth * count / largest));
-        out << "<text x=\"" << labelPixels - 8 << "\" y=\"" << y + 16
-            << "\" text-anchor=\"end\">" << escaped(shortened(name, labelWidth)) << "</text>";
+        out << "<text x=\"" << labelPixels - 8 << "\" y=\"" << y + 16 << "\" text-anchor=\"end\">"
+            << escaped(shortened(name, labelWidth)) << "</text>";
         out << "<rect x=\"" << labelPixels << "\" y=\"" << y + 3 << "\" width=\"" << bar
             << "\" height=\"" << kRow - 8 << "\" fill=\""
             << (colour == colours.end() ? kBarColour : colour->second) << "\"/>";

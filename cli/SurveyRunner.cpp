@@ -25,7 +25,8 @@ std::string clockText(double seconds) {
     return text;
 }
 
-// What the workers share: the next address and the output, each under the one lock.
+// The progress line: redrawn in place, at most every kProgressInterval, and ended by the last.
+// Used under the runner's lock.
 class Progress {
   public:
     Progress(std::ostream* stream, std::size_t total) : stream_(stream), total_(total) {}

@@ -15,8 +15,8 @@ struct FetchOutcome {
     std::string finalUrl;  // after redirects; the URL asked for when nothing answered
     long status = 0;       // the final HTTP status; 0 when no response arrived
     TransportFailure failure = TransportFailure::kNone;
-    std::string headers;               // raw header text of every response in the chain
-    std::optional<std::string> body;   // only for a complete answer with a 2xx status
+    std::string headers;              // raw header text of every response in the chain
+    std::optional<std::string> body;  // only for a complete answer with a 2xx status
 };
 
 // A retrieval on the calling thread that reports its outcome instead of hiding it: for the page

@@ -129,9 +129,9 @@ class PrefetchRound {
     const std::vector<Job> jobs_;
     std::vector<std::unique_ptr<Monitor>> monitors_;
     std::mutex queueLock_;
-    std::size_t next_ = 0;     // guarded by queueLock_
-    bool cancelled_ = false;   // guarded by queueLock_
-    int active_ = 0;           // guarded by checkMonitor_
+    std::size_t next_ = 0;    // guarded by queueLock_
+    bool cancelled_ = false;  // guarded by queueLock_
+    int active_ = 0;          // guarded by checkMonitor_
 };
 
 bool isWeb(const Url& url) {
@@ -200,10 +200,9 @@ std::set<std::string> PolicyPrefetch::run(P3PMatchInfo& info, Monitor& checkMoni
     bool completed =
         PrefetchRound(info, checkMonitor, referenceFileJobs(store, page, method, items)).run();
     if (completed) {
-        completed =
-            PrefetchRound(info, checkMonitor,
-                          policyJobs(store, info.cache(), page, method, items, downloaded))
-                .run();
+        completed = PrefetchRound(info, checkMonitor,
+                                  policyJobs(store, info.cache(), page, method, items, downloaded))
+                        .run();
     }
     if (!completed) {
         info.checkStop();

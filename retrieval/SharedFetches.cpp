@@ -26,12 +26,12 @@ struct Waiter {
 struct SharedFetches::Flight {
     std::mutex lock;
     std::condition_variable landed;
-    bool done = false;                              // guarded by lock
-    bool abandoned = false;                         // guarded by lock: the leader was stopped
-    Outcome outcome;                                // guarded by lock
-    std::exception_ptr error;                       // guarded by lock
-    std::vector<std::shared_ptr<Waiter>> waiters;   // guarded by lock
-    int following = 0;                              // guarded by lock
+    bool done = false;                             // guarded by lock
+    bool abandoned = false;                        // guarded by lock: the leader was stopped
+    Outcome outcome;                               // guarded by lock
+    std::exception_ptr error;                      // guarded by lock
+    std::vector<std::shared_ptr<Waiter>> waiters;  // guarded by lock
+    int following = 0;                             // guarded by lock
 };
 
 int SharedFetches::waiting(const std::string& url) {

@@ -69,9 +69,8 @@ TEST(SharedFetchesTest, LeaderStopped_FollowerFetchesItself) {
     HeldFetch held;
     held.stop = true;
     std::atomic<int> ownRuns{0};
-    auto first = std::async(std::launch::async, [&] {
-        return fetches.fetchOnce(kUrl, [&held] { return held(); });
-    });
+    auto first = std::async(std::launch::async,
+                            [&] { return fetches.fetchOnce(kUrl, [&held] { return held(); }); });
     while (held.runs == 0) {
         std::this_thread::yield();
     }

@@ -151,16 +151,17 @@ class SurveyTest : public ::testing::Test {
         serve("missing", "/w3c/p3p.xml", references("/w3c/gone.xml"));
         serve("missing", "/index.html", "<p>missing</p>");
         serve("nopolicy", "/index.html", "<p>no policy here</p>");
-        site("slow").server().Get("/index.html", [this](const httplib::Request&,
-                                                        httplib::Response& r) {
-            slow_.wait();
-            r.set_content("<p>late</p>", "text/html");
-        });
+        site("slow").server().Get("/index.html",
+                                  [this](const httplib::Request&, httplib::Response& r) {
+                                      slow_.wait();
+                                      r.set_content("<p>late</p>", "text/html");
+                                  });
         for (auto& [name, server] : sites_) {
             server->start();
         }
-        site("redirecting").server().Get(
-            "/index.html", [this](const httplib::Request&, httplib::Response& r) {
+        site("redirecting")
+            .server()
+            .Get("/index.html", [this](const httplib::Request&, httplib::Response& r) {
                 r.set_redirect(site("matching").url("/index.html"));
             });
         site("redirecting").start();
@@ -248,13 +249,14 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
 TEST_F(SurveyTest, Resume_AfterAKillRecordsEveryAddressOnce) {
     serve("matching", "/w3c/p3p.xml", references("/w3c/policy.xml#basic"));
     serve("matching", "/w3c/policy.xml", example("shop-basic.xml"));
-    site("matching").server().Get(R"(/page/(\d+)\.html)",
-                                  [this](const httplib::Request& request, httplib::Response& r) {
-                                      if (request.matches[1] == "5") {
-                                          held_.wait();
-                                      }
-                                      r.set_content("<p>page</p>", "text/html");
-                                  });
+    site("matching")
+        .server()
+        .Get(R"(/page/(\d+)\.html)", [this](const httplib::Request& request, httplib::Response& r) {
+            if (request.matches[1] == "5") {
+                held_.wait();
+            }
+            r.set_content("<p>page</p>", "text/html");
+        });
     site("matching").start();
     std::vector<std::string> addresses;
     for (int i = 0; i < 10; ++i) {
@@ -262,8 +264,8 @@ TEST_F(SurveyTest, Resume_AfterAKillRecordsEveryAddressOnce) {
     }
     writeList(work_ / "list.txt", addresses);
     const fs::path out = work_ / "out.jsonl";
-    const std::vector<std::string> arguments{"survey", (work_ / "list.txt").string(), "--out",
-                                             out.string(), "--jobs", "1"};
+    const std::vector<std::string> arguments{
+        "survey", (work_ / "list.txt").string(), "--out", out.string(), "--jobs", "1"};
     const pid_t survey = startTool(arguments);
     ASSERT_GT(survey, 0);
     for (int i = 0; i < 20000 && !held_.arrived(); ++i) {
@@ -317,9 +319,9 @@ TEST_F(SurveyTest, Shard_ThreeShardsCoverTheListOnce) {
     for (std::size_t size : sizes) {
         EXPECT_GT(size, 0u);  // the hash spreads the list over every shard
     }
-    EXPECT_EQ(runTool({"survey", (work_ / "list.txt").string(), "--shard", "3/3"},
-                      work_ / "log.txt"),
-              64);
+    EXPECT_EQ(
+        runTool({"survey", (work_ / "list.txt").string(), "--shard", "3/3"}, work_ / "log.txt"),
+        64);
 }
 
 TEST_F(SurveyTest, Csv_HeaderRowsResumeAndReport) {
@@ -339,10 +341,10 @@ TEST_F(SurveyTest, Csv_HeaderRowsResumeAndReport) {
     }
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].rfind("url,final_url,verdict,", 0), 0u);
-    ASSERT_EQ(runTool({"survey", "--report", out.string(), "--html",
-                       (work_ / "report.html").string()},
-                      work_ / "report.txt"),
-              0);
+    ASSERT_EQ(
+        runTool({"survey", "--report", out.string(), "--html", (work_ / "report.html").string()},
+                work_ / "report.txt"),
+        0);
     const std::string report = test::readFile(work_ / "report.txt");
     EXPECT_NE(report.find("Survey of 3 sites"), std::string::npos) << report;
     EXPECT_NE(report.find("connect"), std::string::npos);
