@@ -93,21 +93,22 @@ constexpr std::size_t kCsvFieldCount = 12;
 }  // namespace
 
 std::string toJsonLine(const SurveyRecord& record) {
-    nlohmann::json items = nlohmann::json::array();
+    // Fields in the order of the record, the address first, so that a line reads well.
+    nlohmann::ordered_json items = nlohmann::ordered_json::array();
     for (const SurveyRecord::Item& item : record.items) {
         items.push_back({{"url", item.url},
                          {"type", item.type},
                          {"check", item.check},
                          {"policy", item.policy}});
     }
-    const nlohmann::json line = {{"url", record.url},           {"final_url", record.finalUrl},
+    const nlohmann::ordered_json line = {{"url", record.url},           {"final_url", record.finalUrl},
                                  {"verdict", record.verdict},   {"policy", record.policy},
                                  {"route", record.route},       {"code", record.code},
                                  {"rules", record.rules},       {"items", items},
                                  {"requests", record.requests}, {"ms", record.milliseconds},
                                  {"error", record.error},       {"http_status", record.httpStatus}};
     // Site text that is not UTF-8 is written with replacement characters rather than refused.
-    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::optional<SurveyRecord> fromJsonLine(const std::string& line) {
