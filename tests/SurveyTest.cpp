@@ -151,6 +151,19 @@ class SurveyTest : public ::testing::Test {
         serve("missing", "/w3c/p3p.xml", references("/w3c/gone.xml"));
         serve("missing", "/index.html", "<p>missing</p>");
         serve("nopolicy", "/index.html", "<p>no policy here</p>");
+        serve("linkonly", "/p3p/refs.xml", references("/p3p/policy.xml#basic"));
+        serve("linkonly", "/p3p/policy.xml", example("shop-basic.xml"));
+        serve("linkonly", "/index.html",
+              "<html><head><link rel='P3Pv1' href='/p3p/refs.xml'>"
+              "</head><body>linked</body></html>");
+        serve("headeronly", "/p3p/refs.xml", references("/p3p/policy.xml#basic"));
+        serve("headeronly", "/p3p/policy.xml", example("shop-basic.xml"));
+        site("headeronly")
+            .server()
+            .Get("/index.html", [](const httplib::Request&, httplib::Response& r) {
+                r.set_header("P3P", "policyref=\"/p3p/refs.xml\"");
+                r.set_content("<p>by header</p>", "text/html");
+            });
         site("slow").server().Get("/index.html",
                                   [this](const httplib::Request&, httplib::Response& r) {
                                       slow_.wait();
@@ -189,6 +202,8 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
         {"unresolvable", {"unknown", "unresolvable-reference"}},
         {"missing", {"unknown", "http-status"}},
         {"slow", {"unknown", "timeout"}},
+        {"linkonly", {"matched", ""}},
+        {"headeronly", {"matched", ""}},
     };
     std::vector<std::string> addresses;
     std::map<std::string, std::string> nameOf;
@@ -230,6 +245,10 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
         } else if (name == "conflicting") {
             EXPECT_FALSE(record["rules"].empty());
             EXPECT_EQ(record["policy"], site("conflicting").url("/w3c/policy.xml"));
+        } else if (name == "linkonly") {
+            EXPECT_EQ(record["route"], "link");
+        } else if (name == "headeronly") {
+            EXPECT_EQ(record["route"], "header");
         } else if (name == "matching") {
             EXPECT_EQ(record["route"], "well-known");
             EXPECT_GE(record["requests"], 3);
@@ -238,7 +257,7 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
     // The report of the finished output, as text and as a page without scripts.
     ASSERT_EQ(runTool({"survey", "--report", out.string()}, work_ / "report.txt"), 0);
     const std::string report = test::readFile(work_ / "report.txt");
-    EXPECT_NE(report.find("Survey of 11 sites"), std::string::npos) << report;
+    EXPECT_NE(report.find("Survey of 13 sites"), std::string::npos) << report;
     EXPECT_NE(report.find("no-policy"), std::string::npos);
     EXPECT_NE(report.find("http-status 404"), std::string::npos);
     const std::string html = test::readFile(out.string() + ".html");
