@@ -19,6 +19,11 @@ inline constexpr int kExitPageUnmatched = 1;
 inline constexpr int kExitPagePartlyMatched = 2;
 inline constexpr int kExitPageUnknown = 3;
 
+// `survey`: every address has its record (whatever the verdicts), or the survey could not run
+// (no list, an output that cannot be written, no rule set).
+inline constexpr int kExitSurveyDone = 0;
+inline constexpr int kExitSurveyFailed = 2;
+
 // `demo`.
 inline constexpr int kExitDemoAsExpected = 0;
 inline constexpr int kExitDemoDiffers = 1;

@@ -14,6 +14,7 @@
 #include "cli/PreferencesCommand.h"
 #include "cli/RegisterCommand.h"
 #include "cli/SummaryCommand.h"
+#include "cli/SurveyCommand.h"
 #include "util/HeapRetention.h"
 #include "util/ModuleDirectory.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     commands.push_back(std::make_unique<CacheCommand>(app));
     commands.push_back(std::make_unique<PreferencesCommand>(app));
     commands.push_back(std::make_unique<SummaryCommand>(app));
+    commands.push_back(std::make_unique<SurveyCommand>(app));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,5 +1,6 @@
 #include "core/P3PEvaluator.h"
 
+#include <string_view>
 #include <utility>
 
 #include "core/AppelEngine.h"
@@ -35,7 +36,7 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
                                             const char* policy, std::size_t policyLength,
                                             const Url& policyUrl, const std::string& policyName,
                                             MatchResult& result) const {
-    const XmlNodePtr ruleSetRoot = XmlNode::parseXmlBuffer(ruleSet, ruleSetLength);
+    const XmlNodePtr ruleSetRoot = parsedRuleSet(ruleSet, ruleSetLength);
     const XmlNodePtr document = XmlNode::parseXmlBuffer(policy, policyLength);
 
     const XmlNodePtr policyElement = resolveDataReferences(document, policyUrl, policyName);
@@ -57,6 +58,21 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
     }
     result.policyUrl = policyUrl.withoutFragment();
     return result.isTest ? EvaluationCode::kEvaluatedTest : EvaluationCode::kEvaluated;
+}
+
+XmlNodePtr P3PEvaluator::parsedRuleSet(const char* ruleSet, std::size_t length) const {
+    const std::string_view bytes(ruleSet, length);
+    {
+        std::lock_guard<std::mutex> guard(ruleSetLock_);
+        if (ruleSetTree_ && bytes == ruleSetBytes_) {
+            return ruleSetTree_;
+        }
+    }
+    XmlNodePtr tree = XmlNode::parseXmlBuffer(ruleSet, length);
+    std::lock_guard<std::mutex> guard(ruleSetLock_);
+    ruleSetBytes_.assign(bytes);
+    ruleSetTree_ = tree;
+    return tree;
 }
 
 XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const Url& policyUrl,

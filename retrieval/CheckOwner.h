@@ -54,6 +54,9 @@ class CheckOwner {
     virtual const Url& linkPolicyReference() const = 0;
     // The last top-level navigation carried POST data.
     virtual bool postedNavigation() const = 0;
+    // Whether the check brings the documents it will need in all at once before it starts
+    // (PolicyPrefetch); only the waiting differs.
+    virtual bool prefetches() const { return true; }
 };
 
 }  // namespace perchlight

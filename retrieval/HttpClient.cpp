@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "retrieval/CheckRegistry.h"
+#include "retrieval/RequestTally.h"
 #include "util/Error.h"
 #include "util/Monitor.h"
 
@@ -169,6 +170,7 @@ std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_
 bool HttpClient::fetchHeaders(const std::string& url, std::string& headers,
                               const std::atomic<bool>* running) {
     TextBuffer headerBuffer(kMaxHeaderBytes);
+    RequestTally::count();
     if (CurlHandle handle = newTransfer(url, headerBuffer)) {
         CURL* h = handle.get();
         curl_easy_setopt(h, CURLOPT_TIMEOUT, kProbeTimeoutSeconds);
@@ -199,6 +201,7 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
     context->checkMonitor = checkMonitor;
     context->url = url;
+    RequestTally::count();
     std::thread transfer;
     ++runningTransfers;
     try {

@@ -1,9 +1,12 @@
 #include "retrieval/PageCheck.h"
 
+#include <set>
+
 #include "retrieval/CheckOwner.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
 #include "retrieval/PolicyCache.h"
+#include "retrieval/PolicyPrefetch.h"
 #include "retrieval/ReferenceStore.h"
 #include "util/Error.h"
 
@@ -27,6 +30,11 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
     info.reset();
     indicator.showChecking();
     const std::string method = postData.empty() ? "GET" : "POST";
+    std::set<std::string> prefetched;
+    if (owner.prefetches()) {
+        prefetched =
+            PolicyPrefetch::run(info, owner.checkMonitor(), page, method, owner.embeddedContent());
+    }
     if (store.lookupPolicy(page, method).empty()) {
         store.probeReferenceFile(wellKnownLocation(page), page);
     }
@@ -34,7 +42,8 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
     bool fromCache = false;
     const Url policy = store.lookupPolicy(page, method);
     if (!policy.empty()) {
-        fromCache = info.cache().isPolicyCached(policy.withoutFragment().str());
+        const std::string document = policy.withoutFragment().str();
+        fromCache = info.cache().isPolicyCached(document) && !prefetched.contains(document);
         code = info.matchPage(page, policy);
     } else {
         bool found = false;

@@ -145,15 +145,27 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
     if (isPolicyCached(documentUrl)) {
         return readCachedDocument(documentUrl);
     }
-    std::string headerText;
-    std::optional<std::string> text = fetch_(documentUrl, headerText);
+    // Checks that need the same document at once share one download of it.
+    SharedFetches::Outcome fetched = fetches_.fetchOnce(documentUrl, [this, &documentUrl] {
+        SharedFetches::Outcome outcome;
+        outcome.text = fetch_(documentUrl, outcome.headers);
+        try {
+            if (!storeDocument(documentUrl, outcome.text, 0)) {
+                outcome.text.reset();
+            }
+        } catch (const Error&) {
+            outcome.text.reset();
+            outcome.error = std::current_exception();
+        }
+        return outcome;
+    });
     if (headers != nullptr) {
-        *headers = parseHeaderText(headerText);
+        *headers = parseHeaderText(fetched.headers);
     }
-    if (!storeDocument(documentUrl, text, 0)) {
-        return std::nullopt;
+    if (fetched.error) {
+        std::rethrow_exception(fetched.error);
     }
-    return text;
+    return std::move(fetched.text);
 }
 
 bool PolicyCache::isPolicyCached(const std::string& url) {

@@ -12,6 +12,7 @@
 #include "core/DocumentSource.h"
 #include "core/MatchResult.h"
 #include "core/P3PEvaluator.h"
+#include "retrieval/SharedFetches.h"
 
 namespace perchlight {
 
@@ -117,6 +118,7 @@ class PolicyCache : public DocumentSource {
     BaseDataSchema noBaseSchema_{""};
     P3PEvaluator ownEvaluator_{this, noBaseSchema_};
     const P3PEvaluator* evaluator_ = &ownEvaluator_;
+    SharedFetches fetches_;
     std::map<std::string, Entry> entries_;       // document URL without fragment -> entry
     std::map<std::string, std::string> owners_;  // file name -> the one URL whose entry names it
 };

@@ -265,3 +265,34 @@ TEST(P3PEvaluatorExamples, BundledPoliciesAgainstHighRuleSet) {
 
 }  // namespace
 }  // namespace perchlight
+
+namespace perchlight {
+namespace {
+
+// One evaluator kept across evaluations, as the agent keeps it: a rule set whose bytes change
+// between evaluations is the one applied, however often the same bytes came before.
+TEST(P3PEvaluatorRuleSetReuse, EachEvaluationUsesTheRuleSetItIsGiven) {
+    const P3PEvaluator kept(nullptr, test::shippedSchema());
+    const std::string calls = policy("", "", "<telemarketing/>");
+    const std::string acceptAll =
+        "<appel:RULESET xmlns:appel='http://www.w3.org/2001/02/APPELv1'>"
+        "<appel:RULE behavior='request'><appel:OTHERWISE/></appel:RULE></appel:RULESET>";
+    for (int round = 0; round < 2; ++round) {
+        MatchResult flagged;
+        kept.evaluatePolicy(kRules, calls, kPolicyUrl, "", flagged);
+        EXPECT_EQ(flagged.state, kStateConflict);
+        EXPECT_EQ(flagged.descriptions, std::vector<std::string>{"calls"});
+        MatchResult accepted;
+        kept.evaluatePolicy(acceptAll, calls, kPolicyUrl, "", accepted);
+        EXPECT_EQ(accepted.state, kStateNoConflict);
+        EXPECT_TRUE(accepted.descriptions.empty());
+    }
+    MatchResult broken;
+    EXPECT_THROW(kept.evaluatePolicy("<appel:RULESET", calls, kPolicyUrl, "", broken), Error);
+    MatchResult again;
+    kept.evaluatePolicy(kRules, calls, kPolicyUrl, "", again);
+    EXPECT_EQ(again.state, kStateConflict);
+}
+
+}  // namespace
+}  // namespace perchlight

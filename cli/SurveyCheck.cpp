@@ -1,0 +1,274 @@
+#include "cli/SurveyCheck.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "browser/AgentServices.h"
+#include "browser/PageCollector.h"
+#include "cli/HeadlessCheck.h"
+#include "retrieval/CheckOwner.h"
+#include "retrieval/CheckRegistry.h"
+#include "retrieval/P3PMatchInfo.h"
+#include "retrieval/PageCheck.h"
+#include "retrieval/PageFetch.h"
+#include "retrieval/RequestTally.h"
+#include "util/Error.h"
+
+namespace perchlight::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kXmlParseError = "XML parse error";
+// What the evaluator's message says when a DATA reference could not be resolved.
+constexpr const char* kDataReferenceFailure = "Exception while processing data ref item";
+
+// How often a cancelled check's monitor is signalled until the check has ended.
+constexpr std::chrono::milliseconds kCancelSignalInterval{100};
+
+// The window of one surveyed page. The check asks for the LINK reference only when the
+// well-known location gave nothing, and for the POST flag only when the LINK gave nothing too:
+// what it asked for tells the route by which the policy was found.
+class SurveyOwner : public CheckOwner, public CheckIndicator {
+  public:
+    explicit SurveyOwner(P3PMatchInfo& info) : info_(info) {}
+
+    void setPage(CollectedPage page) { page_ = std::move(page); }
+    int verdict() const { return verdict_; }
+    bool linkAsked() const { return linkAsked_; }
+    bool headerAsked() const { return headerAsked_; }
+
+    P3PMatchInfo& matchInfo() override { return info_; }
+    CheckIndicator& indicator() override { return *this; }
+    Monitor& checkMonitor() override { return checkMonitor_; }
+    const std::vector<EmbeddedItem>& embeddedContent() const override { return page_.embedded; }
+    const Url& linkPolicyReference() const override {
+        linkAsked_ = true;
+        return page_.linkPolicyRef;
+    }
+    bool postedNavigation() const override {
+        headerAsked_ = true;
+        return false;
+    }
+
+    void showChecking() override { verdict_ = kVerdictUnknown; }
+    void showVerdict(int verdict, bool) override { verdict_ = verdict; }
+
+  private:
+    P3PMatchInfo& info_;
+    Monitor checkMonitor_;
+    CollectedPage page_;
+    std::atomic<int> verdict_{kVerdictUnknown};
+    mutable std::atomic<bool> linkAsked_{false};
+    mutable std::atomic<bool> headerAsked_{false};
+};
+
+const char* transportErrorClass(TransportFailure failure) {
+    switch (failure) {
+        case TransportFailure::kDns:
+            return SurveyError::kDns;
+        case TransportFailure::kConnect:
+            return SurveyError::kConnect;
+        case TransportFailure::kTimeout:
+            return SurveyError::kTimeout;
+        case TransportFailure::kTls:
+            return SurveyError::kTls;
+        case TransportFailure::kOther:
+            return SurveyError::kTransfer;
+        case TransportFailure::kNone:
+            break;
+    }
+    return "";
+}
+
+bool isSuccess(long status) {
+    return status >= 200 && status <= 299;
+}
+
+// The check thread: runs the page check and says when it has ended.
+struct CheckRun {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    int code = 0;
+};
+
+void runCheck(SurveyOwner& owner, const Url& page, RequestTally::Counter* tally, CheckRun& run) {
+    CheckRegistry::registerCurrentThread(owner.checkMonitor());
+    RequestTally::Scope scope(tally);
+    int code = 0;
+    try {
+        code = checkPage(owner, page, "");
+    } catch (...) {
+        // checkPage shows the unknown verdict for its own errors; nothing else may escape here.
+    }
+    CheckRegistry::unregisterCurrentThread();
+    std::lock_guard<std::mutex> guard(run.lock);
+    run.code = code;
+    run.done = true;
+    run.ended.notify_all();
+}
+
+// Why the policy that a route named did not give a verdict: the code when it says, else the
+// document itself, from the cache or fetched once more.
+void classifyUnreadablePolicy(AgentServices& services, const std::string& policyUrl, int code,
+                              std::chrono::milliseconds timeLimit, SurveyRecord& record) {
+    if (code == 6 || code == 9 || code == 10) {
+        record.error = SurveyError::kMalformedPolicy;
+        return;
+    }
+    if (code == -2) {
+        record.error = SurveyError::kRuleSet;
+        return;
+    }
+    const std::string document = Url::withoutFragment(policyUrl);
+    const std::size_t hash = policyUrl.find('#');
+    const std::string name = hash == std::string::npos ? "" : policyUrl.substr(hash + 1);
+    std::optional<std::string> text = services.cache().readCachedDocument(document);
+    if (!text) {
+        const FetchOutcome outcome = PageFetch::fetch(document, timeLimit);
+        if (outcome.failure != TransportFailure::kNone) {
+            record.error = transportErrorClass(outcome.failure);
+            return;
+        }
+        if (!isSuccess(outcome.status)) {
+            record.error = SurveyError::kHttpStatus;
+            record.httpStatus = outcome.status;
+            return;
+        }
+        text = outcome.body;
+    }
+    if (!text) {
+        record.error = SurveyError::kTransfer;
+        return;
+    }
+    // A rule set without rules: only the policy's own faults can raise here.
+    static const std::string kNoRules =
+        "<appel:RULESET xmlns:appel=\"http://www.w3.org/2002/04/APPELv1\"/>";
+    MatchResult scratch;
+    try {
+        const EvaluationCode evaluated =
+            services.evaluator().evaluatePolicy(kNoRules, *text, Url(document), name, scratch);
+        const int value = static_cast<int>(evaluated);
+        record.error = (value == 6 || value == 9 || value == 10) ? SurveyError::kMalformedPolicy
+                                                                 : SurveyError::kTransfer;
+    } catch (const Error& error) {
+        if (error.message() == kXmlParseError) {
+            record.error = SurveyError::kNotXml;
+        } else if (error.message().find(kDataReferenceFailure) != std::string::npos) {
+            record.error = SurveyError::kUnresolvableReference;
+        } else {
+            record.error = SurveyError::kMalformedPolicy;
+        }
+    }
+}
+
+void fillResults(const P3PMatchInfo& info, SurveyRecord& record) {
+    const MatchResult main = info.mainResult();
+    record.policy = main.policyUrl.str();
+    record.rules = main.descriptions;
+    for (const Url& url : info.embeddedUrls()) {
+        record.items.push_back({url.str(), info.contentType(url),
+                                stateWord(info.embeddedState(url)),
+                                info.embeddedPolicyUrl(url).str()});
+    }
+}
+
+}  // namespace
+
+SurveyRecord SurveyCheck::run(const std::string& address) const {
+    const Clock::time_point start = Clock::now();
+    SurveyRecord record;
+    record.url = address;
+    record.finalUrl = address;
+    record.verdict = verdictWord(kVerdictUnknown);
+    RequestTally::Counter requests{0};
+    RequestTally::Scope scope(&requests);
+    const auto finish = [&] {
+        record.requests = requests.load();
+        record.milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        return record;
+    };
+    Url asked;
+    try {
+        asked = Url(address);
+    } catch (const Error&) {
+    }
+    if (asked.protocol() != "http" && asked.protocol() != "https") {
+        record.error = SurveyError::kBadAddress;
+        return finish();
+    }
+    const FetchOutcome page = PageFetch::fetch(address, timeLimit_);
+    record.httpStatus = page.status;
+    if (page.failure != TransportFailure::kNone) {
+        record.error = transportErrorClass(page.failure);
+        return finish();
+    }
+    Url checked = asked;
+    try {
+        checked = Url(page.finalUrl);
+        record.finalUrl = checked.str();
+    } catch (const Error&) {
+    }
+    P3PMatchInfo info(services_.referenceStore(), services_.cache());
+    SurveyOwner owner(info);
+    if (page.body) {
+        PageCollector collector(
+            [this](const Url& frame) { return PageFetch::fetch(frame.str(), timeLimit_).body; });
+        owner.setPage(collector.collect(*page.body, checked));
+    }
+    const bool known = !services_.referenceStore().lookupPolicy(checked, "GET").empty();
+
+    CheckRun run;
+    std::thread check(runCheck, std::ref(owner), checked, &requests, std::ref(run));
+    bool cancelled = false;
+    {
+        std::unique_lock<std::mutex> guard(run.lock);
+        if (!run.ended.wait_for(guard, timeLimit_, [&run] { return run.done; })) {
+            cancelled = true;
+            info.setRunning(false);
+            while (!run.done) {
+                guard.unlock();
+                {
+                    MonitorLock monitorGuard(owner.checkMonitor());
+                    owner.checkMonitor().broadcast();
+                }
+                guard.lock();
+                run.ended.wait_for(guard, kCancelSignalInterval, [&run] { return run.done; });
+            }
+        }
+    }
+    check.join();
+
+    const int verdict = owner.verdict();
+    record.verdict = verdictWord(verdict);
+    record.code = run.code;
+    fillResults(info, record);
+    const MatchResult main = info.mainResult();
+    if (!record.policy.empty()) {
+        record.route = known                  ? SurveyRoute::kKnown
+                       : !owner.linkAsked()   ? SurveyRoute::kWellKnown
+                       : !owner.headerAsked() ? SurveyRoute::kLink
+                                              : SurveyRoute::kHeader;
+    }
+    if (verdict != kVerdictUnknown) {
+        return finish();
+    }
+    if (cancelled) {
+        record.error = SurveyError::kTimeout;
+    } else if (main.isTest) {
+        record.error = SurveyError::kTestPolicy;
+    } else if (record.policy.empty()) {
+        const bool pageFailed = !isSuccess(page.status);
+        record.error = pageFailed ? SurveyError::kHttpStatus : SurveyError::kNoPolicy;
+    } else {
+        classifyUnreadablePolicy(services_, record.policy, run.code, timeLimit_, record);
+    }
+    return finish();
+}
+
+}  // namespace perchlight::cli

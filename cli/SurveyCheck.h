@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "cli/SurveyRecord.h"
+
+namespace perchlight {
+class AgentServices;
+}
+
+namespace perchlight::cli {
+
+// Checks one address of a survey as a browser window would: reads the page (following
+// redirects), collects its embedded content, then runs the page check on a check thread of its
+// own with its own match info over the services' reference store and cache, which every check
+// of the survey shares. A check that outlasts the time limit is cancelled as a window cancels
+// one (running cleared, its monitor signalled) and recorded as a time-out. Thread-safe: any
+// number of addresses may be checked at once over one AgentServices.
+class SurveyCheck {
+  public:
+    SurveyCheck(AgentServices& services, std::chrono::milliseconds timeLimit)
+        : services_(services), timeLimit_(timeLimit) {}
+
+    SurveyRecord run(const std::string& address) const;
+
+  private:
+    AgentServices& services_;
+    std::chrono::milliseconds timeLimit_;
+};
+
+}  // namespace perchlight::cli

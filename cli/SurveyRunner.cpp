@@ -1,0 +1,125 @@
+#include "cli/SurveyRunner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <system_error>
+#include <thread>
+
+#include "cli/SurveyCheck.h"
+
+namespace perchlight::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The progress line is redrawn at most this often.
+constexpr std::chrono::milliseconds kProgressInterval{200};
+
+std::string clockText(double seconds) {
+    const long whole = static_cast<long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+    return text;
+}
+
+// The progress line: redrawn in place, at most every kProgressInterval, and ended by the last.
+// Used under the runner's lock.
+class Progress {
+  public:
+    Progress(std::ostream* stream, std::size_t total) : stream_(stream), total_(total) {}
+
+    void add(const SurveyRecord& record) {
+        ++done_;
+        ++verdicts_[record.verdict];
+        draw(false);
+    }
+
+    void draw(bool last) {
+        if (stream_ == nullptr) {
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!last && now - drawn_ < kProgressInterval) {
+            return;
+        }
+        drawn_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
+        *stream_ << "\r" << done_ << "/" << total_ << "  ";
+        char rateText[32];
+        std::snprintf(rateText, sizeof rateText, "%.1f", rate);
+        *stream_ << rateText << " sites/s  matched " << verdicts_["matched"] << "  unmatched "
+                 << verdicts_["unmatched"] << "  partly " << verdicts_["partly matched"]
+                 << "  unknown " << verdicts_["unknown"] << "  left "
+                 << (rate > 0 ? clockText(static_cast<double>(total_ - done_) / rate) : "?")
+                 << "\033[K";
+        if (last) {
+            *stream_ << "\n";
+        }
+        stream_->flush();
+    }
+
+  private:
+    std::ostream* stream_;
+    std::size_t total_;
+    std::size_t done_ = 0;
+    std::map<std::string, std::size_t> verdicts_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point drawn_{};
+};
+
+}  // namespace
+
+std::size_t SurveyRunner::defaultJobs() {
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp<std::size_t>(cores * 32, 16, 128);
+}
+
+std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addresses) {
+    if (addresses.empty()) {
+        return {};
+    }
+    std::mutex lock;
+    std::size_t next = 0;
+    std::vector<SurveyRecord> written;
+    Progress progress(progress_, addresses.size());
+    const SurveyCheck check(services_, options_.timeLimit);
+    const auto work = [&] {
+        for (;;) {
+            std::string address;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (next >= addresses.size()) {
+                    return;
+                }
+                address = addresses[next++];
+            }
+            SurveyRecord record = check.run(address);
+            std::lock_guard<std::mutex> guard(lock);
+            records_ << (options_.csv ? toCsvLine(record) : toJsonLine(record)) << "\n";
+            records_.flush();
+            progress.add(record);
+            written.push_back(std::move(record));
+        }
+    };
+    const std::size_t jobs = std::clamp<std::size_t>(options_.jobs, 1, addresses.size());
+    std::vector<std::thread> workers;
+    for (std::size_t i = 1; i < jobs; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer workers than asked for; the calling thread works too
+        }
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    progress.draw(true);
+    return written;
+}
+
+}  // namespace perchlight::cli

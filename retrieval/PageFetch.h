@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace perchlight {
+
+// Why a transfer brought no answer at all.
+enum class TransportFailure { kNone, kDns, kConnect, kTimeout, kTls, kOther };
+
+// Everything a survey wants to know about one retrieval: where the redirects ended, the final
+// status and, when nothing answered, why.
+struct FetchOutcome {
+    std::string finalUrl;  // after redirects; the URL asked for when nothing answered
+    long status = 0;       // the final HTTP status; 0 when no response arrived
+    TransportFailure failure = TransportFailure::kNone;
+    std::string headers;              // raw header text of every response in the chain
+    std::optional<std::string> body;  // only for a complete answer with a 2xx status
+};
+
+// A retrieval on the calling thread that reports its outcome instead of hiding it: for the page
+// a survey reads and for finding out why a policy could not be had. Same limits as HttpClient's
+// downloads (http and https only, bounded redirects, header and body sizes), with a time-out
+// of the caller's. Counted by RequestTally. Thread-safe.
+class PageFetch {
+  public:
+    static FetchOutcome fetch(const std::string& url, std::chrono::milliseconds timeout);
+};
+
+}  // namespace perchlight

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace perchlight {
+
+// Lets one download of a document serve every thread that asks for it while it runs: the first
+// asker fetches, later askers wait for its outcome (the text and headers, or the error it
+// raised) instead of fetching the same document again. No lock is held during the download.
+// A waiter on a check thread waits on its check monitor, so a cancelled check stops waiting with
+// "STOP" at once, and gives up with "STOP" after the check wait as a download of its own would.
+// When the fetching check is cancelled, the waiters fetch for themselves. Thread-safe.
+class SharedFetches {
+  public:
+    // What one fetch gave: the text, the raw response headers and, for a text that could not be
+    // taken (such as one that is no XML), the error to raise after the headers were read.
+    struct Outcome {
+        std::optional<std::string> text;
+        std::string headers;
+        std::exception_ptr error;
+    };
+    using Fetch = std::function<Outcome()>;
+
+    SharedFetches() = default;
+    SharedFetches(const SharedFetches&) = delete;
+    SharedFetches& operator=(const SharedFetches&) = delete;
+
+    // The outcome of fetch for the URL, run here or by the thread already running it.
+    Outcome fetchOnce(const std::string& url, const Fetch& fetch);
+    // How many threads wait for the fetch of the URL now running (0 when none runs).
+    int waiting(const std::string& url);
+
+  private:
+    struct Flight;
+
+    Outcome lead(const std::string& url, const std::shared_ptr<Flight>& flight, const Fetch& fetch);
+    // The leader's outcome; none when the leader's check was cancelled and the caller must fetch.
+    std::optional<Outcome> follow(Flight& flight);
+    void land(const std::string& url, Flight& flight);
+
+    std::mutex lock_;
+    std::map<std::string, std::shared_ptr<Flight>> flights_;  // guarded by lock_
+};
+
+}  // namespace perchlight
