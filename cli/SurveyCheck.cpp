@@ -217,8 +217,21 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     P3PMatchInfo info(services_.referenceStore(), services_.cache());
     SurveyOwner owner(info);
     if (page.body) {
-        PageCollector collector(
-            [this](const Url& frame) { return PageFetch::fetch(frame.str(), timeLimit_).body; });
+        // Frames, like the page, are read where their redirects end.
+        PageCollector collector([this](const Url& frame) -> std::optional<FetchedDocument> {
+            FetchOutcome fetched = PageFetch::fetch(frame.str(), timeLimit_);
+            if (!fetched.body) {
+                return std::nullopt;
+            }
+            FetchedDocument document{std::move(*fetched.body), frame};
+            try {
+                if (!fetched.finalUrl.empty()) {
+                    document.url = Url(fetched.finalUrl);
+                }
+            } catch (const Error&) {
+            }
+            return document;
+        });
         owner.setPage(collector.collect(*page.body, checked));
     }
     const bool known = !services_.referenceStore().lookupPolicy(checked, "GET").empty();

@@ -99,7 +99,8 @@ int SurveyCommand::survey(AgentServices& services, std::ostream& out, std::ostre
         err << "perchlight: --shard takes I/N with 0 <= I < N, such as 0/4\n";
         return kExitUsage;
     }
-    if (!ruleSet_.apply(services, err)) {
+    if (std::string error; !ruleSet_.apply(services, error)) {
+        err << "perchlight: " << error << "\n";
         return kExitSurveyFailed;
     }
     std::ifstream listFile;
