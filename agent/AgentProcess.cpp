@@ -29,7 +29,8 @@ void reportFailure(const char* what, Step step) {
 AgentProcess::AgentProcess(std::string moduleDirectory, bool cookieCommands)
     : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))),
       m_cookieCommands(cookieCommands) {
-    reportFailure("loading the preferences", [this] { m_services->preferences().loadPreferences(); });
+    reportFailure("loading the preferences",
+                  [this] { m_services->preferences().loadPreferences(); });
     // The settings key is made before the first save, so that saving a setting in the browser
     // works without a separate installer step; an existing key is left as it is.
     RegistryKey::create(RegistryKey::kPerchlightKey);

@@ -13,8 +13,8 @@
 #include "retrieval/PageCheck.h"
 #include "summary/SummaryPage.h"
 #include "ui/BirdMenu.h"
-#include "ui/FormWarning.h"
 #include "ui/BirdWindow.h"
+#include "ui/FormWarning.h"
 #include "ui/LocalBroadcast.h"
 #include "ui/VerdictSounds.h"
 #include "util/Error.h"
@@ -39,9 +39,8 @@ std::vector<ReportedDocument> reportedDocuments(const std::vector<DocumentFacts>
         }
         reported.framePath = document.framePath;
         for (const ElementReport& element : document.elements) {
-            reported.elements.push_back(
-                {element.tag, element.src, element.codebase, element.code, element.rel,
-                 element.href});
+            reported.elements.push_back({element.tag, element.src, element.codebase, element.code,
+                                         element.rel, element.href});
         }
         documents.push_back(std::move(reported));
     }
@@ -73,9 +72,7 @@ class P3PObject::CheckIndicatorOfRun : public CheckIndicator {
     bool soundsForCachedPolicies() const override { return (sounds() & kSoundFromCache) != 0; }
 
   private:
-    std::uint32_t sounds() const {
-        return m_process.services().preferences().snapshot().sounds;
-    }
+    std::uint32_t sounds() const { return m_process.services().preferences().snapshot().sounds; }
     void play(std::uint32_t bit, VerdictSounds::Sound sound) {
         if ((sounds() & bit) != 0) {
             m_process.sounds().play(sound);

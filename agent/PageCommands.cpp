@@ -31,8 +31,8 @@ namespace perchlight {
 namespace {
 
 bool isWebAddress(const QUrl& url) {
-    return url.isValid() && (url.scheme() == QLatin1String("http") ||
-                             url.scheme() == QLatin1String("https"));
+    return url.isValid() &&
+           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
 }
 
 // Runs a modal dialog of a window; the window may go while it is open (a page script closes
@@ -98,7 +98,8 @@ void PageCommands::run(int command) {
             break;
         case kCommandPrivacy: {
             auto* dialog = new PrivacySettingsDialog(preferences, broadcast, window());
-            dialog->setHelpOpener([this](const QString& path) { openAddress(QUrl::fromLocalFile(path)); });
+            dialog->setHelpOpener(
+                [this](const QString& path) { openAddress(QUrl::fromLocalFile(path)); });
             execDialog(dialog);
             break;
         }
@@ -132,8 +133,8 @@ void PageCommands::run(int command) {
             execDialog(new CookieSettingsDialog(preferences, broadcast, window()));
             break;
         case kCommandOverrideCookies:
-            execDialog(new SiteCookieDialog(preferences, broadcast, m_site.currentUrl().host(),
-                                            window()));
+            execDialog(
+                new SiteCookieDialog(preferences, broadcast, m_site.currentUrl().host(), window()));
             break;
         case kCommandCookieOverrideSites:
             execDialog(new CookieOverrideListDialog(preferences, broadcast, window()));
@@ -147,8 +148,8 @@ void PageCommands::run(int command) {
 }
 
 void PageCommands::showSummary() {
-    auto* host = new WebHost(WebHost::kSummaryDialog, [this](const QUrl& url) { openAddress(url); },
-                             window());
+    auto* host = new WebHost(
+        WebHost::kSummaryDialog, [this](const QUrl& url) { openAddress(url); }, window());
     if (!host->showSummary(m_matchInfo.mainResult())) {
         delete host;
         ErrorBox::show(window(), QStringLiteral("Error"),
@@ -164,10 +165,9 @@ void PageCommands::openPolicyPage(bool optOut) {
 }
 
 void PageCommands::showEmbeddedContent() {
-    auto* dialog = new EmbeddedContentDialog(EmbeddedContentSnapshot::take(m_matchInfo),
-                                             m_process.services().cache(),
-                                             [this](const QUrl& url) { openAddress(url); },
-                                             window());
+    auto* dialog = new EmbeddedContentDialog(
+        EmbeddedContentSnapshot::take(m_matchInfo), m_process.services().cache(),
+        [this](const QUrl& url) { openAddress(url); }, window());
     QObject::connect(dialog, &EmbeddedContentDialog::helpRequested,
                      [this](const QString& topic) { openHelp(topic); });
     execDialog(dialog);

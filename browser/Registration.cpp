@@ -11,8 +11,8 @@ namespace {
 // One COM class of the module and its identifiers.
 struct ClassEntry {
     std::string_view clsid;
-    std::string_view progId;        // version-dependent
-    std::string_view currentProgId; // version-independent
+    std::string_view progId;         // version-dependent
+    std::string_view currentProgId;  // version-independent
     std::string_view description;
 };
 

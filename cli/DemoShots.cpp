@@ -84,9 +84,8 @@ int DemoShots::take(const std::vector<DemoSite>& sites, const std::string& home,
         err << "perchlight: cannot register the browser module for the pictures\n";
         return 1;
     }
-    std::map<std::string, std::string> variables = {{"PERCHLIGHT_HOME", home},
-                                                    {"XDG_CONFIG_HOME", config},
-                                                    {"QT_QPA_PLATFORM", "offscreen"}};
+    std::map<std::string, std::string> variables = {
+        {"PERCHLIGHT_HOME", home}, {"XDG_CONFIG_HOME", config}, {"QT_QPA_PLATFORM", "offscreen"}};
     // Chromium refuses to run as root inside its sandbox.
     variables["QTWEBENGINE_CHROMIUM_FLAGS"] =
         geteuid() == 0 ? "--no-sandbox --disable-gpu" : "--disable-gpu";
@@ -101,9 +100,8 @@ int DemoShots::take(const std::vector<DemoSite>& sites, const std::string& home,
         const std::string picture = (fs::path(directory) / (site.name + ".png")).string();
         const int status =
             runProgram({browser, "--screenshot", picture, site.baseUrl + site.page}, environment);
-        out << "  " << picture << (status == 0 ? "" : "  (failed, status " +
-                                                          std::to_string(status) + ")")
-            << "\n";
+        out << "  " << picture
+            << (status == 0 ? "" : "  (failed, status " + std::to_string(status) + ")") << "\n";
         failed += status == 0 ? 0 : 1;
     }
     return failed;

@@ -55,8 +55,8 @@ int registerModule(std::ostream& out, std::ostream& err) {
 }  // namespace
 
 RegisterCommand::RegisterCommand(CLI::App& app)
-    : register_(app.add_subcommand(
-          "register", "Create the settings key and register the browser module")),
+    : register_(app.add_subcommand("register",
+                                   "Create the settings key and register the browser module")),
       unregister_(app.add_subcommand("unregister", "Unregister the browser module")) {}
 
 bool RegisterCommand::selected() const {

@@ -1,4 +1,5 @@
 #include "cli/SurveyReport.h"
+#include "summary/SummaryPage.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -61,29 +62,7 @@ std::string seconds(long milliseconds) {
 }
 
 std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return escapeHtml(text);
 }
 
 std::string shortened(const std::string& text, std::size_t length) {

@@ -10,8 +10,8 @@ namespace {
 
 using namespace perchlight::test;
 
-const std::string kHelper = std::string(Registration::kHelperKey) + "\\" +
-                            Registration::kP3PObjectClsid;
+const std::string kHelper =
+    std::string(Registration::kHelperKey) + "\\" + Registration::kP3PObjectClsid;
 const std::string kClass = std::string("HKCR\\CLSID\\") + Registration::kP3PObjectClsid;
 
 TEST(Registration, WritesTheHelperAndClassEntriesAndRemovesThemButTheSharedKey) {
@@ -27,12 +27,12 @@ TEST(Registration, WritesTheHelperAndClassEntriesAndRemovesThemButTheSharedKey) 
     EXPECT_EQ(written.value(kClass + "\\InprocServer32", "ThreadingModel"), "Apartment");
     EXPECT_EQ(written.value(kClass, "@"), "P3PObject Class");
     EXPECT_EQ(written.value("HKCR\\Ombrel.P3PObject\\CurVer", "@"), "Ombrel.P3PObject.1");
-    EXPECT_EQ(written.value(std::string("HKCR\\CLSID\\") + Registration::kWebHostClsid +
-                                "\\MiscStatus\\1",
-                            "@"),
-              "131473");
-    EXPECT_FALSE(written.hasKey(std::string(Registration::kHelperKey) + "\\" +
-                                Registration::kWebHostClsid))
+    EXPECT_EQ(
+        written.value(
+            std::string("HKCR\\CLSID\\") + Registration::kWebHostClsid + "\\MiscStatus\\1", "@"),
+        "131473");
+    EXPECT_FALSE(
+        written.hasKey(std::string(Registration::kHelperKey) + "\\" + Registration::kWebHostClsid))
         << "the HTML host is no browser helper";
 
     ASSERT_TRUE(Registration::unregisterServer(written));
@@ -50,8 +50,7 @@ TEST(Registration, RegisteringAgainReplacesTheModulePath) {
     RegistryTree registry((dir / "registry").string());
     ASSERT_TRUE(Registration::registerServer(registry, "/old/agent.so"));
     ASSERT_TRUE(Registration::registerServer(registry, "/new/agent.so"));
-    EXPECT_EQ(RegistryTree((dir / "registry").string())
-                  .value(kClass + "\\InprocServer32", "@"),
+    EXPECT_EQ(RegistryTree((dir / "registry").string()).value(kClass + "\\InprocServer32", "@"),
               "/new/agent.so");
 }
 

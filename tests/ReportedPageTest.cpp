@@ -11,17 +11,19 @@ namespace perchlight {
 
 namespace {
 
-ElementFacts element(const std::string& tag, const std::string& src,
-                     const std::string& rel = "", const std::string& href = "") {
+ElementFacts element(const std::string& tag, const std::string& src, const std::string& rel = "",
+                     const std::string& href = "") {
     return {tag, src, "", "", rel, href};
 }
 
 TEST(ReportedPage, ListsFramesAtTheirCurrentLocationEachBeforeItsOwnContent) {
     const std::vector<ReportedDocument> documents = {
-        {Url("http://a.example/index.html"), {},
+        {Url("http://a.example/index.html"),
+         {},
          {element("LINK", "", "p3pv1", "/w3c/ref.xml"), element("IFRAME", "ad.html"),
           element("IMG", "logo.png"), element("IFRAME", "silent.html")}},
-        {Url("http://b.example/moved/ad.html"), {0},
+        {Url("http://b.example/moved/ad.html"),
+         {0},
          {element("IMG", "banner.gif"), element("FRAME", "inner.html")}},
         {Url("http://c.example/inner.html"), {0, 0}, {element("EMBED", "clip.swf")}},
     };

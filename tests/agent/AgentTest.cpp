@@ -5,10 +5,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QMenu>
-#include <QPushButton>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -192,8 +192,8 @@ void AgentTest::heldPolicy_windowKeepsAnsweringAndNavigationEndsTheCheck() {
     QObject* bird = birdOf(window);
     QVERIFY(bird != nullptr);
     QVERIFY(QTest::qWaitFor([&] { return busy(bird); }, kWaitMs));
-    QVERIFY(QTest::qWaitFor([&] { return m_server.requestCount("/held/policy.xml") > 0; },
-                            kWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([&] { return m_server.requestCount("/held/policy.xml") > 0; }, kWaitMs));
 
     // A timer of the GUI thread keeps its time while the check waits for the download.
     QElapsedTimer clock;
