@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "browser/Registration.h"
 #include "ui/ErrorBox.h"
+#include "util/RegistryTree.h"
 #include "ui/LocalBroadcast.h"
 #include "ui/OtherSettingsDialog.h"
 #include "ui/PrivacySettingsDialog.h"
@@ -27,7 +29,16 @@ void AgentModule::initialize(const QStringList& arguments) {
     } catch (const std::exception& error) {
         std::fprintf(stderr, "perchlight: the agent could not start: %s\n", error.what());
     }
-    if (m_process && arguments.contains(QLatin1String(kInstallSettingsOption))) {
+    if (!m_process) {
+        return;
+    }
+    // Shown when asked for, and once at the first start after the installer registered us.
+    RegistryTree registry(RegistryTree::defaultPath());
+    const bool requested = Registration::settingsDisplayRequested(registry);
+    if (requested) {
+        Registration::clearSettingsDisplayRequest(registry);
+    }
+    if (requested || arguments.contains(QLatin1String(kInstallSettingsOption))) {
         installDisplaySettings(*m_process);
     }
 }

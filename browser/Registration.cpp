@@ -62,7 +62,29 @@ void writeWebHostExtras(RegistryTree& registry, const std::string& modulePath) {
     registry.setValue(join(key, "Version"), "@", "1.0");
 }
 
+constexpr const char* kSettingsDisplayValue = "ShowSettingsAtNextStart";
+
+std::string helperKey() {
+    return join(Registration::kHelperKey, Registration::kP3PObjectClsid);
+}
+
 }  // namespace
+
+bool Registration::isRegistered(const RegistryTree& registry) {
+    return registry.hasKey(helperKey());
+}
+
+bool Registration::requestSettingsDisplay(RegistryTree& registry) {
+    return registry.setValue(helperKey(), kSettingsDisplayValue, "1") && registry.save();
+}
+
+bool Registration::settingsDisplayRequested(const RegistryTree& registry) {
+    return registry.value(helperKey(), kSettingsDisplayValue) == "1";
+}
+
+bool Registration::clearSettingsDisplayRequest(RegistryTree& registry) {
+    return registry.setValue(helperKey(), kSettingsDisplayValue, "0") && registry.save();
+}
 
 bool Registration::registerServer(RegistryTree& registry, const std::string& modulePath) {
     for (const ClassEntry& entry : kClasses) {

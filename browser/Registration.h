@@ -24,6 +24,14 @@ class Registration {
     // Removes the entries that registration writes, except the shared parent keys; false when
     // the registry file cannot be saved.
     static bool unregisterServer(RegistryTree& registry);
+
+    // True when the browser-helper entry exists.
+    static bool isRegistered(const RegistryTree& registry);
+    // The installer's request that the browser show the settings dialogs at its next start, and
+    // its removal once they were shown; false when the registry file cannot be saved.
+    static bool requestSettingsDisplay(RegistryTree& registry);
+    static bool settingsDisplayRequested(const RegistryTree& registry);
+    static bool clearSettingsDisplayRequest(RegistryTree& registry);
 };
 
 }  // namespace perchlight

@@ -44,11 +44,16 @@ int registerModule(std::ostream& out, std::ostream& err) {
         return 0;
     }
     RegistryTree registry(RegistryTree::defaultPath());
-    if (registry.path().empty() || !Registration::registerServer(registry, module)) {
+    const bool firstRegistration = !Registration::isRegistered(registry);
+    if (registry.path().empty() || !Registration::registerServer(registry, module) ||
+        (firstRegistration && !Registration::requestSettingsDisplay(registry))) {
         err << "perchlight: Unable to register the browser module in " << registry.path() << "\n";
         return kExitFailed;
     }
     out << "browser module registered: " << module << " (" << registry.path() << ")\n";
+    if (firstRegistration) {
+        out << "the browser shows the privacy and the other settings at its next start\n";
+    }
     return 0;
 }
 

@@ -45,6 +45,19 @@ TEST(Registration, WritesTheHelperAndClassEntriesAndRemovesThemButTheSharedKey) 
     EXPECT_EQ(removed.value("HKCR\\CLSID\\{other}", "@"), "Someone else's class");
 }
 
+TEST(Registration, TheSettingsDisplayIsRequestedUntilCleared) {
+    const TempDir dir;
+    RegistryTree registry((dir / "registry").string());
+    EXPECT_FALSE(Registration::isRegistered(registry));
+    ASSERT_TRUE(Registration::registerServer(registry, "/agent.so"));
+    EXPECT_TRUE(Registration::isRegistered(registry));
+    EXPECT_FALSE(Registration::settingsDisplayRequested(registry));
+    ASSERT_TRUE(Registration::requestSettingsDisplay(registry));
+    EXPECT_TRUE(Registration::settingsDisplayRequested(RegistryTree((dir / "registry").string())));
+    ASSERT_TRUE(Registration::clearSettingsDisplayRequest(registry));
+    EXPECT_FALSE(Registration::settingsDisplayRequested(RegistryTree((dir / "registry").string())));
+}
+
 TEST(Registration, RegisteringAgainReplacesTheModulePath) {
     const TempDir dir;
     RegistryTree registry((dir / "registry").string());
