@@ -1,5 +1,6 @@
 #include "cli/DemoShots.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,9 +37,10 @@ std::vector<std::string> environmentWith(const std::map<std::string, std::string
     return variables;
 }
 
-// Runs the program and waits for it; its exit status, or -1 when it could not run.
+// Runs the program and waits for it; its exit status, or -1 when it could not run. With a log
+// file, the program's own output goes there instead of between the demo's lines.
 int runProgram(const std::vector<std::string>& arguments,
-               const std::vector<std::string>& environment) {
+               const std::vector<std::string>& environment, const std::string& log = "") {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -49,8 +51,17 @@ int runProgram(const std::vector<std::string>& arguments,
         envp.push_back(const_cast<char*>(variable.c_str()));
     }
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!log.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    }
     pid_t child = 0;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
         return -1;
     }
     int status = 0;
@@ -91,15 +102,18 @@ int DemoShots::take(const std::vector<DemoSite>& sites, const std::string& home,
         geteuid() == 0 ? "--no-sandbox --disable-gpu" : "--disable-gpu";
     const std::vector<std::string> environment = environmentWith(variables);
     int failed = 0;
-    out << "\nPictures of the browser with its bird, in " << directory << ":\n";
+    const std::string log = (fs::path(directory) / "browser.log").string();
+    fs::remove(log, error);
+    out << "\nPictures of the browser with its bird, in " << directory << " (the browser's own "
+        << "messages in " << log << "):\n";
     for (const DemoSite& site : sites) {
         if (site.post) {
             out << "  " << site.name << ": reached by posting a form, no picture\n";
             continue;
         }
         const std::string picture = (fs::path(directory) / (site.name + ".png")).string();
-        const int status =
-            runProgram({browser, "--screenshot", picture, site.baseUrl + site.page}, environment);
+        const int status = runProgram({browser, "--screenshot", picture, site.baseUrl + site.page},
+                                      environment, log);
         out << "  " << picture
             << (status == 0 ? "" : "  (failed, status " + std::to_string(status) + ")") << "\n";
         failed += status == 0 ? 0 : 1;
