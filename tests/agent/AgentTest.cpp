@@ -70,6 +70,7 @@ class AgentTest : public QObject {
     void registration_shellLoadsExactlyTheRegisteredModule();
     void menu_clickOpensItAndPolicySummaryShowsTheSummary();
     void postForm_toAConflictingSiteAsksAndNoSendsNothing();
+    void disable_greysTheBirdOfEveryWindowAndEnableChecksAgain();
 
   private:
     BrowserWindow* load(const QUrl& url);
@@ -235,6 +236,29 @@ void AgentTest::registration_shellLoadsExactlyTheRegisteredModule() {
     QCOMPARE(unregistered.modules().size(), std::size_t{0});
 }
 
+// Opens the bird's menu with a click and chooses a command of it.
+bool chooseFromMenu(QObject* bird, const QString& menuName, const QString& item) {
+    QTest::mouseClick(qobject_cast<QWidget*>(bird), Qt::LeftButton);
+    QMenu* menu = nullptr;
+    const bool opened = QTest::qWaitFor(
+        [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (widget->objectName() == menuName && widget->isVisible()) {
+                    menu = qobject_cast<QMenu*>(widget);
+                }
+            }
+            return menu != nullptr;
+        },
+        kWaitMs);
+    QAction* action = opened ? menu->findChild<QAction*>(item) : nullptr;
+    if (action == nullptr || !action->isEnabled()) {
+        return false;
+    }
+    action->trigger();
+    menu->close();
+    return true;
+}
+
 void AgentTest::menu_clickOpensItAndPolicySummaryShowsTheSummary() {
     BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/index.html")));
     QObject* bird = birdOf(window);
@@ -297,6 +321,21 @@ void AgentTest::postForm_toAConflictingSiteAsksAndNoSendsNothing() {
     answer.stop();
     QTest::qWait(500);
     QCOMPARE(m_server.requestCount("/bad/submit"), 0);
+}
+
+// Checking switched off in one window reaches every window through the broadcast; switched on
+// again, each checks its page anew. Runs last: it changes the process's enabled switch.
+void AgentTest::disable_greysTheBirdOfEveryWindowAndEnableChecksAgain() {
+    QObject* first = birdOf(load(m_server.url(0, QStringLiteral("/good/index.html"))));
+    QObject* second = birdOf(load(m_server.url(0, QStringLiteral("/bad/index.html"))));
+    QVERIFY(waitForFrame(first, BirdFrames::kMatched));
+    QVERIFY(waitForFrame(second, BirdFrames::kUnmatched));
+    QVERIFY(chooseFromMenu(first, QStringLiteral("menu245"), QStringLiteral("item32780")));
+    QVERIFY(waitForFrame(first, BirdFrames::kSleeping));
+    QVERIFY(waitForFrame(second, BirdFrames::kSleeping));
+    QVERIFY(chooseFromMenu(second, QStringLiteral("menu215"), QStringLiteral("item32791")));
+    QVERIFY(waitForFrame(first, BirdFrames::kMatched));
+    QVERIFY(waitForFrame(second, BirdFrames::kUnmatched));
 }
 
 }  // namespace perchlight::test
