@@ -48,16 +48,9 @@ CookieOverrideListDialog::CookieOverrideListDialog(P3PPreferences& preferences,
     m_delete = new QPushButton("&Delete");
     DialogSupport::name(m_delete, kDeleteButton);
     m_delete->setEnabled(false);
-    auto* ok = new QPushButton("OK");
-    DialogSupport::name(ok, 1);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    DialogSupport::name(cancel, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_delete);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QPushButton* ok = DialogSupport::addOkCancel(*this, *buttons);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     layout->addLayout(buttons);
@@ -66,7 +59,6 @@ CookieOverrideListDialog::CookieOverrideListDialog(P3PPreferences& preferences,
             [this] { m_delete->setEnabled(!m_list->selectedItems().isEmpty()); });
     connect(m_delete, &QPushButton::clicked, this, &CookieOverrideListDialog::deleteSelected);
     connect(ok, &QPushButton::clicked, this, &CookieOverrideListDialog::confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void CookieOverrideListDialog::deleteSelected() {

@@ -40,16 +40,9 @@ CookieSettingsDialog::CookieSettingsDialog(P3PPreferences& preferences, BirdBroa
 
     auto* help = new QPushButton("&Help");
     help->setObjectName("buttonHelp");
-    auto* ok = new QPushButton("OK");
-    DialogSupport::name(ok, 1);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    DialogSupport::name(cancel, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(help);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QPushButton* ok = DialogSupport::addOkCancel(*this, *buttons);
     layout->addLayout(buttons);
 
     const int setting = preferences.cookiePreferences().setting;
@@ -63,7 +56,6 @@ CookieSettingsDialog::CookieSettingsDialog(P3PPreferences& preferences, BirdBroa
         m_openHelp(DialogSupport::helpPath(m_preferences, "cookies.html#settings"));
     });
     connect(ok, &QPushButton::clicked, this, &CookieSettingsDialog::confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 int CookieSettingsDialog::chosenSetting() const {

@@ -62,22 +62,14 @@ CustomCookieSettingsDialog::CustomCookieSettingsDialog(P3PPreferences& preferenc
 
     auto* help = new QPushButton("&Help");
     help->setObjectName("buttonHelp");
-    auto* ok = new QPushButton("OK");
-    DialogSupport::name(ok, 1);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    DialogSupport::name(cancel, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(help);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QPushButton* ok = DialogSupport::addOkCancel(*this, *buttons);
     layout->addLayout(buttons);
 
     connect(help, &QPushButton::clicked, this,
             [this] { m_openHelp(DialogSupport::helpPath(m_preferences, "cookies.html#custom")); });
     connect(ok, &QPushButton::clicked, this, &CustomCookieSettingsDialog::confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void CustomCookieSettingsDialog::confirm() {

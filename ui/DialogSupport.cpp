@@ -1,6 +1,9 @@
 #include "ui/DialogSupport.h"
 
 #include <QAbstractButton>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
@@ -89,6 +92,19 @@ bool DialogSupport::changeCookiePreferences(
 
 void DialogSupport::name(QAbstractButton* button, int id) {
     button->setObjectName(QString("button%1").arg(id));
+}
+
+QPushButton* DialogSupport::addOkCancel(QDialog& dialog, QHBoxLayout& row) {
+    auto* ok = new QPushButton("OK");
+    name(ok, 1);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("Cancel");
+    name(cancel, 2);
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    row.addStretch(1);
+    row.addWidget(ok);
+    row.addWidget(cancel);
+    return ok;
 }
 
 }  // namespace perchlight

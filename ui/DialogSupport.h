@@ -6,6 +6,9 @@
 #include "prefs/CookiePreferences.h"
 
 class QAbstractButton;
+class QDialog;
+class QHBoxLayout;
+class QPushButton;
 class QWidget;
 
 namespace perchlight {
@@ -44,6 +47,9 @@ class DialogSupport {
 
     // Names a control after its number ("button312"), the name by which tests find it.
     static void name(QAbstractButton* button, int id);
+    // Ends a dialog's button row: a stretch, then "OK" (id 1, the default button) and "Cancel"
+    // (id 2, which rejects the dialog). Returns OK for the caller to connect.
+    static QPushButton* addOkCancel(QDialog& dialog, QHBoxLayout& row);
 };
 
 }  // namespace perchlight

@@ -107,19 +107,11 @@ void PrivacySettingsDialog::build() {
     DialogSupport::name(help, kHelpButton);
     connect(help, &QPushButton::clicked, this,
             [this] { m_openHelp(DialogSupport::helpPath(m_preferences, "privacy.html")); });
-    auto* ok = new QPushButton("OK");
-    DialogSupport::name(ok, 1);
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this,
-            [this] { DialogSupport::guarded(this, [this] { confirm(); }); });
-    auto* cancel = new QPushButton("Cancel");
-    DialogSupport::name(cancel, 2);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(help);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QPushButton* ok = DialogSupport::addOkCancel(*this, *buttons);
+    connect(ok, &QPushButton::clicked, this,
+            [this] { DialogSupport::guarded(this, [this] { confirm(); }); });
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns);

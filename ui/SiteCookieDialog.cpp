@@ -46,17 +46,10 @@ SiteCookieDialog::SiteCookieDialog(P3PPreferences& preferences, BirdBroadcast* b
     list->setObjectName("buttonOverrideSiteList");
     auto* help = new QPushButton("&Help");
     help->setObjectName("buttonHelp");
-    auto* ok = new QPushButton("OK");
-    DialogSupport::name(ok, 1);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    DialogSupport::name(cancel, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(list);
     buttons->addWidget(help);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QPushButton* ok = DialogSupport::addOkCancel(*this, *buttons);
     layout->addLayout(buttons);
 
     showOverride(storedOverride());
@@ -64,7 +57,6 @@ SiteCookieDialog::SiteCookieDialog(P3PPreferences& preferences, BirdBroadcast* b
     connect(help, &QPushButton::clicked, this,
             [this] { m_openHelp(DialogSupport::helpPath(m_preferences, "cookies.html#site")); });
     connect(ok, &QPushButton::clicked, this, &SiteCookieDialog::confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 int SiteCookieDialog::storedOverride() const {
