@@ -1,11 +1,11 @@
 #include "ui/DialogSupport.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QHBoxLayout>
-#include <QPushButton>
-#include <QDesktopServices>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 #include <exception>
 
@@ -61,9 +61,9 @@ bool DialogSupport::guarded(QWidget* parent, const std::function<void()>& action
     return false;
 }
 
-bool DialogSupport::changeCookiePreferences(
-    P3PPreferences& preferences, BirdBroadcast* broadcast, QWidget* parent,
-    const std::function<bool(CookiePreferences&)>& change) {
+bool DialogSupport::changeCookiePreferences(P3PPreferences& preferences, BirdBroadcast* broadcast,
+                                            QWidget* parent,
+                                            const std::function<bool(CookiePreferences&)>& change) {
     bool written = false;
     const bool succeeded = guarded(parent, [&] {
         // One lock over read, change and write: a reload or another dialog cannot slip between.
