@@ -167,40 +167,67 @@ void drawQuestionMark(QPainter& painter, const QColor& colour) {
     painter.drawEllipse(QPointF(kMarkX, 14.2), 1.15, 1.15);
 }
 
-void drawBirdAt(QPainter& painter, const Plumage& plumage, Wing wing, bool eyesClosed = false,
-                qreal scale = 1.0, QPointF at = QPointF(kBirdX, kBirdY)) {
-    painter.save();
-    painter.translate(at);
-    painter.scale(scale, scale);
-    drawBird(painter, plumage, wing, eyesClosed);
-    painter.restore();
-}
+// Where a frame's mark and bird go: on the bar, or filling a square icon of kIconBox units.
+constexpr qreal kIconBox = 26.0;
 
-void drawFrame(QPainter& painter, int index) {
-    drawBar(painter);
+struct Placement {
+    bool icon = false;
+
+    // The bird, centred on `at` of the bar and scaled; in an icon, large at the bottom right.
+    void bird(QPainter& painter, const Plumage& plumage, Wing wing, bool eyesClosed = false,
+              qreal scale = 1.0, QPointF at = QPointF(kBirdX, kBirdY)) const {
+        painter.save();
+        if (icon) {
+            painter.translate(13.0, 18.0);
+        } else {
+            painter.translate(at);
+            painter.scale(scale, scale);
+        }
+        drawBird(painter, plumage, wing, eyesClosed);
+        painter.restore();
+    }
+
+    // The mark as drawn on the bar; in an icon, smaller at the top left.
+    template <typename Draw>
+    void mark(QPainter& painter, Draw draw) const {
+        painter.save();
+        if (icon) {
+            painter.translate(6.5, 6.5);
+            painter.scale(0.8, 0.8);
+            painter.translate(-kMarkX, -8.5);
+        }
+        draw();
+        painter.restore();
+    }
+};
+
+void drawFrame(QPainter& painter, int index, const Placement& place = {}) {
+    if (!place.icon) {
+        drawBar(painter);
+    }
     switch (index) {
         case BirdFrames::kMatched:
-            drawCheck(painter);
-            drawBirdAt(painter, kGreen, Wing::Raised);
+            place.mark(painter, [&] { drawCheck(painter); });
+            place.bird(painter, kGreen, Wing::Raised);
             break;
         case BirdFrames::kPartlyMatched:
         case BirdFrames::kMatchedCookieBlocked:
         case BirdFrames::kPartlyMatchedCookieBlocked:
-            drawPartlyMatchedMark(painter);
-            drawBirdAt(painter, kGreen, Wing::Folded);
+            place.mark(painter, [&] { drawPartlyMatchedMark(painter); });
+            place.bird(painter, kGreen, Wing::Folded);
             break;
         case BirdFrames::kUnknown:
         case BirdFrames::kUnknownCookieBlocked:
-            drawQuestionMark(painter, kMarkBlack);
-            drawBirdAt(painter, kYellow, Wing::Folded);
+            place.mark(painter, [&] { drawQuestionMark(painter, kMarkBlack); });
+            place.bird(painter, kYellow, Wing::Folded);
             break;
         case BirdFrames::kUnmatched:
         case BirdFrames::kUnmatchedCookieBlocked:
-            drawCross(painter, QPointF(kMarkX, 9.0), 3.6, 2.4);
-            drawBirdAt(painter, kRed, Wing::Folded);
+            place.mark(painter, [&] { drawCross(painter, QPointF(kMarkX, 9.0), 3.6, 2.4); });
+            place.bird(painter, kRed, Wing::Folded);
             break;
         case BirdFrames::kSleeping:
-            drawBirdAt(painter, kGrey, Wing::Folded, true, 0.85, QPointF(50.0, 10.2));
+            place.bird(painter, kGrey, Wing::Folded, true, 0.85, QPointF(50.0, 10.2));
             break;
         case BirdFrames::kEmptyBar:
             break;
@@ -208,8 +235,10 @@ void drawFrame(QPainter& painter, int index) {
             static constexpr Wing kBeat[] = {Wing::Raised, Wing::Level, Wing::Lowered,
                                              Wing::Rising};
             const int step = index - BirdFrames::kFirstFlap;
-            drawQuestionMark(painter, step % 2 == 0 ? kMarkBlack : kYellow.body);
-            drawBirdAt(painter, kYellow, kBeat[step], false, 1.0,
+            place.mark(painter, [&] {
+                drawQuestionMark(painter, step % 2 == 0 ? kMarkBlack : kYellow.body);
+            });
+            place.bird(painter, kYellow, kBeat[step], false, 1.0,
                        QPointF(kBirdX, kBirdY - (step == 0 ? 0.8 : 0.0)));
             break;
         }
@@ -265,6 +294,34 @@ const QImage& BirdFrames::shape() {
 
 QImage BirdFrames::frame(int index) {
     return strip().copy(index * kWidth, 0, kWidth, kHeight);
+}
+
+QImage BirdFrames::icon(int index, int size) {
+    QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    QPainter painter(&icon);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / kIconBox, size / kIconBox);
+    drawFrame(painter, index, Placement{true});
+    return icon;
+}
+
+QString BirdFrames::iconName(int index) {
+    static const char* const kNames[kCount] = {"matched",
+                                               "partly-matched",
+                                               "matched-cookie-blocked",
+                                               "partly-matched-cookie-blocked",
+                                               "unknown",
+                                               "unknown-cookie-blocked",
+                                               "unmatched",
+                                               "unmatched-cookie-blocked",
+                                               "sleeping",
+                                               "",
+                                               "flap-1",
+                                               "flap-2",
+                                               "flap-3",
+                                               "flap-4"};
+    return index >= 0 && index < kCount ? QString::fromLatin1(kNames[index]) : QString();
 }
 
 }  // namespace perchlight

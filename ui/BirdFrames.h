@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 
 namespace perchlight {
 
@@ -37,6 +38,12 @@ class BirdFrames {
     static const QImage& shape();
     // One frame of the strip.
     static QImage frame(int index);
+    // A square icon of a frame's mark and bird without the bar, drawn at that size from the same
+    // drawing (transparent background): the browser extension's toolbar pictures and the
+    // application icon.
+    static QImage icon(int index, int size);
+    // The file name stem of a frame's icon ("matched", "flap-1", ...); empty for the empty bar.
+    static QString iconName(int index);
 };
 
 }  // namespace perchlight

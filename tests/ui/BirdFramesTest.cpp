@@ -1,3 +1,4 @@
+#include <QSet>
 #include <QTest>
 
 #include "ui/BirdFrames.h"
@@ -140,6 +141,32 @@ class BirdFramesTest : public QObject {
         QVERIFY(darkPixels(BirdFrames::frame(12), kMarkArea) >= 10);
         QVERIFY(count(BirdFrames::frame(11), Hue::Yellow, kMarkArea) >= 10);
         QVERIFY(count(BirdFrames::frame(13), Hue::Yellow, kMarkArea) >= 10);
+    }
+
+    // Icons: the frame's bird and mark on a transparent square, no bar, at any size; every frame
+    // but the empty bar has one.
+    void icons_drawTheFramesWithoutTheBar() {
+        for (const int size : {16, 128}) {
+            const QImage matched = BirdFrames::icon(BirdFrames::kMatched, size);
+            const QImage unmatched = BirdFrames::icon(BirdFrames::kUnmatched, size);
+            QCOMPARE(matched.size(), QSize(size, size));
+            QCOMPARE(qAlpha(matched.pixel(0, size - 1)), 0);
+            QCOMPARE(qAlpha(matched.pixel(size - 1, 0)), 0);
+            const QRect all(0, 0, size, size);
+            const int least = size * size / 20;
+            QVERIFY2(count(matched, Hue::Green, all) >= least, qPrintable(QString::number(size)));
+            QVERIFY(count(matched, Hue::Red, all) <= 2);  // the beak's edge
+            QVERIFY(count(unmatched, Hue::Red, all) >= least);
+            QVERIFY(count(BirdFrames::icon(BirdFrames::kUnknown, size), Hue::Yellow, all) >= least);
+        }
+        QSet<QString> names;
+        for (int frame = 0; frame < BirdFrames::kCount; ++frame) {
+            names.insert(BirdFrames::iconName(frame));
+        }
+        QCOMPARE(names.size(), BirdFrames::kCount);  // thirteen names and the empty one
+        QVERIFY(names.contains(QString()));
+        QCOMPARE(BirdFrames::iconName(BirdFrames::kEmptyBar), QString());
+        QCOMPARE(BirdFrames::iconName(BirdFrames::kCount), QString());
     }
 };
 
