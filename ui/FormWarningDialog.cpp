@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/DialogSupport.h"
 #include "ui/WebHost.h"
 
 namespace perchlight {
@@ -93,7 +94,7 @@ void FormWarningDialog::showMoreInfo() {
     }
     QPointer<WebHost> summary = new WebHost(WebHost::kSummaryDialog, m_opener, this);
     summary->showSummary(*m_result);
-    summary->exec();
+    DialogSupport::runWindowModal(*summary);
     delete summary;
 }
 

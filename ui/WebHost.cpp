@@ -1,6 +1,7 @@
 #include "ui/WebHost.h"
 
 #include <QFile>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -12,6 +13,7 @@
 #include "core/MatchResult.h"
 #include "summary/SummaryFile.h"
 #include "summary/SummaryPage.h"
+#include "ui/DialogSupport.h"
 #include "ui/WebHostBridge.h"
 
 namespace perchlight {
@@ -69,11 +71,19 @@ WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent)
     m_view = new QWebEngineView(this);
     m_view->setObjectName(QStringLiteral("webHostView"));
     layout->addWidget(m_view);
-    // The page takes the keys, so that it scrolls without a click first.
+    // The page takes the keys, so that it scrolls without a click first; Escape still cancels the
+    // dialog, as a shortcut the page cannot swallow, and F1 only beeps.
     setFocusProxy(m_view);
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancel->setContext(Qt::WindowShortcut);
+    connect(cancel, &QShortcut::activated, this, &QDialog::reject);
+    DialogSupport::beepOnHelpKey(*this);
 }
 
-WebHost::~WebHost() = default;
+WebHost::~WebHost() {
+    // The view's render surfaces belong to the dialog's window: they go while it still exists.
+    delete m_view;
+}
 
 bool WebHost::showSummary(const MatchResult& result) {
     MatchResult shown = result;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -57,6 +58,10 @@ bool busy(QObject* bird) {
 class AgentTest : public QObject {
     Q_OBJECT
 
+  public:
+    // cookieCommands: the agent runs as with "--cookie-commands", its menu being 214.
+    explicit AgentTest(bool cookieCommands) : m_cookieCommands(cookieCommands) {}
+
   private slots:
     void initTestCase();
     void init();
@@ -70,15 +75,24 @@ class AgentTest : public QObject {
     void registration_shellLoadsExactlyTheRegisteredModule();
     void menu_clickOpensItAndPolicySummaryShowsTheSummary();
     void postForm_toAConflictingSiteAsksAndNoSendsNothing();
+    void closingPage_summaryOpen_windowClosesAfterTheDialog();
+    void movedBird_droppedNearTheScreensFarCorner_staysThere();
+    void cookieMenu_reachesEveryCookieDialog_data();
+    void cookieMenu_reachesEveryCookieDialog();
     void disable_greysTheBirdOfEveryWindowAndEnableChecksAgain();
 
   private:
+    QString checkingMenu() const {
+        return m_cookieCommands ? QStringLiteral("menu214") : QStringLiteral("menu245");
+    }
     BrowserWindow* load(const QUrl& url);
     QObject* birdOf(BrowserWindow* window) const;
     bool waitForFrame(QObject* bird, int frame) const;
 
+    const bool m_cookieCommands;
     QTemporaryDir m_home;
     QTemporaryDir m_config;
+    QTemporaryDir m_runtime;
     TwoOriginServer m_server;
     ModuleLoader m_loader;
     std::unique_ptr<BrowserShell> m_shell;
@@ -92,10 +106,17 @@ void AgentTest::initTestCase() {
     }
     qputenv("PERCHLIGHT_HOME", m_home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    // The broadcast stays among this process's windows: the other runs of these tests go on at
+    // the same time.
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
     RegistryTree registry(RegistryTree::defaultPath());
     QVERIFY(Registration::registerServer(registry, PERCHLIGHT_AGENT_MODULE));
     m_loader.load(RegistryTree(RegistryTree::defaultPath()));
     QCOMPARE(m_loader.modules().size(), std::size_t{1});
+    if (m_cookieCommands) {
+        m_loader.helperModules().front()->initialize({QStringLiteral("--cookie-commands")});
+    }
     QVERIFY(m_server.listen());
 
     const QByteArray shop = dataFile("examples/shop-basic.xml");
@@ -120,6 +141,7 @@ void AgentTest::initTestCase() {
                      "<form id='form' method='post' action='/bad/submit'>"
                      "<input id='who' name='who' value='alice'></form>");
     m_server.setPage("/bad/submit", "<p>thank you</p>");
+    m_server.setPage("/good/closing.html", "<p>this page closes its window</p>");
     m_server.hold("/held/policy.xml");
 }
 
@@ -268,7 +290,7 @@ void AgentTest::menu_clickOpensItAndPolicySummaryShowsTheSummary() {
     QVERIFY(QTest::qWaitFor(
         [&] {
             for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (widget->objectName() == QLatin1String("menu245") && widget->isVisible()) {
+                if (widget->objectName() == checkingMenu() && widget->isVisible()) {
                     menu = qobject_cast<QMenu*>(widget);
                 }
             }
@@ -293,6 +315,8 @@ void AgentTest::menu_clickOpensItAndPolicySummaryShowsTheSummary() {
     });
     closer.start();
     summary->trigger();
+    menu->close();
+    QVERIFY(QTest::qWaitFor([&] { return !shownTitle.isEmpty(); }, kWaitMs));
     closer.stop();
     QCOMPARE(shownTitle, QStringLiteral("Policy Summary"));
 }
@@ -323,6 +347,96 @@ void AgentTest::postForm_toAConflictingSiteAsksAndNoSendsNothing() {
     QCOMPARE(m_server.requestCount("/bad/submit"), 0);
 }
 
+// A page closes its own window while that window's Policy Summary is open: the summary closes
+// first and the window after it, and nothing of either is used once it went (the ASan run sees
+// to that). The other window goes on as before.
+void AgentTest::closingPage_summaryOpen_windowClosesAfterTheDialog() {
+    BrowserWindow* other = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    QPointer<BrowserWindow> closing = load(m_server.url(0, QStringLiteral("/good/closing.html")));
+    QObject* bird = birdOf(closing);
+    QVERIFY(waitForFrame(birdOf(other), BirdFrames::kMatched));
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    bool closeAsked = false;
+    QTimer pageCloses;
+    pageCloses.setInterval(200);
+    QObject::connect(&pageCloses, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!closeAsked && closing && modal != nullptr &&
+            modal->objectName() == QLatin1String("dialog219")) {
+            closeAsked = true;
+            closing->page()->runJavaScript(QStringLiteral("window.close()"));
+        }
+    });
+    pageCloses.start();
+    QVERIFY(chooseFromMenu(bird, checkingMenu(), QStringLiteral("item32787")));
+    QVERIFY(QTest::qWaitFor([&] { return closing.isNull(); }, kWaitMs));
+    pageCloses.stop();
+    QVERIFY(closeAsked);
+    QCOMPARE(m_shell->windows().size(), std::size_t{1});
+    other->load(m_server.url(0, QStringLiteral("/bad/index.html")));
+    QVERIFY(waitForFrame(birdOf(other), BirdFrames::kUnmatched));
+}
+
+// The stored position is kept within the screen's own work area, whatever its size: a bird
+// dropped near its far corner stays there once every bird has re-read the settings.
+// AgentEndToEnd_LargeScreen runs this on a 2560 x 1440 screen.
+void AgentTest::movedBird_droppedNearTheScreensFarCorner_staysThere() {
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    auto* bird = qobject_cast<QWidget*>(birdOf(window));
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    QVERIFY(chooseFromMenu(bird, checkingMenu(), QStringLiteral("item32806")));
+    QVERIFY(QTest::qWaitFor([&] { return bird->property("moving").toBool(); }, kWaitMs));
+    const QRect area = bird->screen()->availableGeometry();
+    const QPoint target = area.bottomRight() - QPoint(60, 20);
+    QTest::mousePress(bird, Qt::LeftButton, {}, bird->mapFromGlobal(target));
+    QVERIFY(!bird->property("moving").toBool());
+    // The drop's broadcast reaches this process too, through a queued call.
+    QTest::qWait(200);
+    QCOMPARE(bird->pos(), target);
+    QVERIFY(chooseFromMenu(bird, checkingMenu(), QStringLiteral("item32808")));
+    QVERIFY(QTest::qWaitFor([&] { return bird->property("docked").toBool(); }, kWaitMs));
+}
+
+void AgentTest::cookieMenu_reachesEveryCookieDialog_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("report") << "item32800"
+                            << "Cookie Report";
+    QTest::newRow("override") << "item32789"
+                              << "Cookie Settings for : 127.0.0.1";
+    QTest::newRow("cookies") << "item32784"
+                             << "Cookie Settings";
+    QTest::newRow("override sites") << "item374"
+                                    << "Cookie Override Site List";
+    QTest::newRow("history") << "item32782"
+                             << "Cookie History";
+}
+
+void AgentTest::cookieMenu_reachesEveryCookieDialog() {
+    if (!m_cookieCommands) {
+        QSKIP("the cookie commands are offered only with --cookie-commands");
+    }
+    QFETCH(QString, item);
+    QFETCH(QString, title);
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    QObject* bird = birdOf(window);
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    QString shown;
+    QTimer closer;
+    closer.setInterval(100);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            shown = modal->windowTitle();
+            modal->reject();
+        }
+    });
+    closer.start();
+    QVERIFY(chooseFromMenu(bird, checkingMenu(), item));
+    QVERIFY(QTest::qWaitFor([&] { return !shown.isEmpty(); }, kWaitMs));
+    closer.stop();
+    QCOMPARE(shown, title);
+}
+
 // Checking switched off in one window reaches every window through the broadcast; switched on
 // again, each checks its page anew. Runs last: it changes the process's enabled switch.
 void AgentTest::disable_greysTheBirdOfEveryWindowAndEnableChecksAgain() {
@@ -330,7 +444,7 @@ void AgentTest::disable_greysTheBirdOfEveryWindowAndEnableChecksAgain() {
     QObject* second = birdOf(load(m_server.url(0, QStringLiteral("/bad/index.html"))));
     QVERIFY(waitForFrame(first, BirdFrames::kMatched));
     QVERIFY(waitForFrame(second, BirdFrames::kUnmatched));
-    QVERIFY(chooseFromMenu(first, QStringLiteral("menu245"), QStringLiteral("item32780")));
+    QVERIFY(chooseFromMenu(first, checkingMenu(), QStringLiteral("item32780")));
     QVERIFY(waitForFrame(first, BirdFrames::kSleeping));
     QVERIFY(waitForFrame(second, BirdFrames::kSleeping));
     QVERIFY(chooseFromMenu(second, QStringLiteral("menu215"), QStringLiteral("item32791")));
@@ -340,5 +454,12 @@ void AgentTest::disable_greysTheBirdOfEveryWindowAndEnableChecksAgain() {
 
 }  // namespace perchlight::test
 
-QTEST_MAIN(perchlight::test::AgentTest)
+// "--cookie-commands" among the arguments runs the agent with its cookie menu.
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QStringList arguments = QApplication::arguments();
+    const bool cookieCommands = arguments.removeAll(QStringLiteral("--cookie-commands")) > 0;
+    perchlight::test::AgentTest test(cookieCommands);
+    return QTest::qExec(&test, arguments);
+}
 #include "AgentTest.moc"
