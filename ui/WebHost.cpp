@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QShortcut>
+#include <QTextBrowser>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -60,7 +61,7 @@ QSize dialogSize(int dialog) {
 
 }  // namespace
 
-WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent)
+WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent, Renderer renderer)
     : QDialog(parent), m_opener(std::move(opener)) {
     setObjectName(QStringLiteral("dialog%1").arg(dialog));
     setWindowTitle(dialog == kSummaryDialog ? QStringLiteral("Policy Summary")
@@ -68,12 +69,26 @@ WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent)
     resize(dialogSize(dialog));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
-    m_view = new QWebEngineView(this);
-    m_view->setObjectName(QStringLiteral("webHostView"));
-    layout->addWidget(m_view);
+    QWidget* page = nullptr;
+    if (renderer == Renderer::Text) {
+        m_text = new QTextBrowser(this);
+        m_text->setObjectName(QStringLiteral("webHostText"));
+        m_text->setOpenLinks(false);
+        connect(m_text, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+            if (m_opener && WebHostPage::isWebAddress(url)) {
+                m_opener(url);
+            }
+        });
+        page = m_text;
+    } else {
+        m_view = new QWebEngineView(this);
+        m_view->setObjectName(QStringLiteral("webHostView"));
+        page = m_view;
+    }
+    layout->addWidget(page);
     // The page takes the keys, so that it scrolls without a click first; Escape still cancels the
     // dialog, as a shortcut the page cannot swallow, and F1 only beeps.
-    setFocusProxy(m_view);
+    setFocusProxy(page);
     auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     cancel->setContext(Qt::WindowShortcut);
     connect(cancel, &QShortcut::activated, this, &QDialog::reject);
@@ -92,6 +107,12 @@ bool WebHost::showSummary(const MatchResult& result) {
         // evaluated has no verdict to show in green.
         shown.descriptions.insert(shown.descriptions.begin(), kNotEvaluated);
     }
+    if (m_text != nullptr) {
+        // Our own page, with the pictures beside the templates; its scripts do not run here.
+        m_text->document()->setBaseUrl(QUrl::fromLocalFile(QString::fromStdString(dllPath())));
+        m_text->setHtml(QString::fromStdString(SummaryPage().buildPage(shown)));
+        return true;
+    }
     auto file = std::make_unique<SummaryFile>(SummaryPage().buildPage(shown));
     if (!file->written()) {
         return false;
@@ -103,7 +124,7 @@ bool WebHost::showSummary(const MatchResult& result) {
 }
 
 bool WebHost::showAddress(const QString& title, const QUrl& address) {
-    if (!WebHostPage::isWebAddress(address)) {
+    if (m_view == nullptr || !WebHostPage::isWebAddress(address)) {
         return false;
     }
     setWindowTitle(title);
@@ -117,6 +138,9 @@ bool WebHost::showAddress(const QString& title, const QUrl& address) {
 }
 
 void WebHost::showTestPage() {
+    if (m_view == nullptr) {
+        return;
+    }
     showOwnPage(QUrl(QStringLiteral("qrc:/perchlight/webhost/test.html")));
 }
 

@@ -7,14 +7,17 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 
 #include <memory>
 
@@ -77,6 +80,10 @@ class AgentTest : public QObject {
     void postForm_toAConflictingSiteAsksAndNoSendsNothing();
     void closingPage_summaryOpen_windowClosesAfterTheDialog();
     void movedBird_droppedNearTheScreensFarCorner_staysThere();
+    void otherSettings_modalToItsWindow_helpOpensAUsableWindowInFront();
+    void postForm_birdFlapsWhileCheckingThenShowsThePageAgain();
+    void postForm_moreInfoShowsTheSummaryOfTheFormsPolicy();
+    void newWindows_stayWithinTheWorkArea();
     void cookieMenu_reachesEveryCookieDialog_data();
     void cookieMenu_reachesEveryCookieDialog();
     void disable_greysTheBirdOfEveryWindowAndEnableChecksAgain();
@@ -100,7 +107,8 @@ class AgentTest : public QObject {
 
 void AgentTest::initTestCase() {
     QVERIFY(m_home.isValid() && m_config.isValid());
-    for (const char* name : {"BaseDataschema-std.xml", "appel-medium.xml"}) {
+    for (const char* name : {"BaseDataschema-std.xml", "appel-medium.xml", "template-page.html",
+                             "template-statement.html"}) {
         QVERIFY(QFile::copy(QStringLiteral(PERCHLIGHT_DATA_DIR "/") + QLatin1String(name),
                             m_home.filePath(QLatin1String(name))));
     }
@@ -395,6 +403,173 @@ void AgentTest::movedBird_droppedNearTheScreensFarCorner_staysThere() {
     QCOMPARE(bird->pos(), target);
     QVERIFY(chooseFromMenu(bird, checkingMenu(), QStringLiteral("item32808")));
     QVERIFY(QTest::qWaitFor([&] { return bird->property("docked").toBool(); }, kWaitMs));
+}
+
+// The settings dialog holds its own browser window only: the help window it opens comes in
+// front and takes keys while the dialog is still open, and so does another browser window.
+void AgentTest::otherSettings_modalToItsWindow_helpOpensAUsableWindowInFront() {
+    BrowserWindow* other = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    QObject* bird = birdOf(window);
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    const auto typeInto = [](BrowserWindow* target) {
+        auto* address = target->findChild<QLineEdit*>(QStringLiteral("addressBar"));
+        address->setFocus();
+        address->clear();
+        for (const char key : {'a', 'b', 'c'}) {
+            QTest::keyClick(target->windowHandle(), key);  // as the window system delivers keys
+        }
+        return address->text();
+    };
+    Qt::WindowModality modality = Qt::NonModal;
+    QString typedInHelp;
+    QString typedInOther;
+    bool helpInFront = false;
+    bool helpAsked = false;
+    bool done = false;
+    QTimer driver;
+    driver.setInterval(100);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || dialog->objectName() != QLatin1String("dialog225")) {
+            return;
+        }
+        if (!helpAsked) {
+            helpAsked = true;
+            modality = dialog->windowModality();
+            dialog->findChild<QPushButton*>(QStringLiteral("button368"))->click();
+            return;
+        }
+        if (m_shell->windows().size() < 3) {
+            return;
+        }
+        BrowserWindow* help = m_shell->windows().back();
+        helpInFront = QApplication::activeWindow() == help;
+        typedInHelp = typeInto(help);
+        typedInOther = typeInto(other);
+        dialog->reject();
+        done = true;
+    });
+    driver.start();
+    QVERIFY(chooseFromMenu(bird, checkingMenu(), QStringLiteral("item32785")));
+    QVERIFY(QTest::qWaitFor([&] { return done; }, kWaitMs));
+    driver.stop();
+    QCOMPARE(modality, Qt::WindowModal);
+    QVERIFY(helpInFront);
+    QCOMPARE(typedInHelp, QStringLiteral("abc"));
+    QCOMPARE(typedInOther, QStringLiteral("abc"));
+}
+
+// The form check shows on the bird, which then returns to the page's own verdict; the form's
+// window takes no input while the check runs and is usable again for the question.
+void AgentTest::postForm_birdFlapsWhileCheckingThenShowsThePageAgain() {
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/form.html")));
+    QObject* bird = birdOf(window);
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    QSignalSpy frames(bird, SIGNAL(frameChanged(int)));
+    bool asked = false;
+    bool enabledForTheQuestion = false;
+    QTimer answer;
+    answer.setInterval(100);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->objectName() != QLatin1String("dialog241")) {
+            return;
+        }
+        asked = true;
+        enabledForTheQuestion = window->isEnabled();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    answer.start();
+    window->page()->runJavaScript(QStringLiteral("document.getElementById('form').submit()"));
+    QVERIFY(QTest::qWaitFor([&] { return asked; }, kWaitMs));
+    answer.stop();
+    QVERIFY(enabledForTheQuestion);
+    QVERIFY(waitForFrame(bird, BirdFrames::kMatched));
+    bool flapped = false;
+    for (const QList<QVariant>& change : frames) {
+        flapped = flapped || change.front().toInt() >= BirdFrames::kFirstFlap;
+    }
+    QVERIFY(flapped);
+    QCOMPARE(frames.back().front().toInt(), int(BirdFrames::kMatched));
+}
+
+// "More Info" in the form's question shows the summary of the form's policy, while the
+// submission waits for the answer.
+void AgentTest::postForm_moreInfoShowsTheSummaryOfTheFormsPolicy() {
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/form.html")));
+    QVERIFY(waitForFrame(birdOf(window), BirdFrames::kMatched));
+    QString summaryText;
+    bool moreInfoAsked = false;
+    bool answered = false;
+    QTimer question;
+    question.setInterval(100);
+    QObject::connect(&question, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->objectName() != QLatin1String("dialog241")) {
+            return;
+        }
+        if (!moreInfoAsked) {
+            moreInfoAsked = true;
+            // Opens the summary and returns when it has closed.
+            modal->findChild<QPushButton*>(QStringLiteral("button3"))->click();
+            return;
+        }
+        answered = true;
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    QElapsedTimer shown;
+    auto pageText = std::make_shared<QString>();
+    QTimer summary;
+    summary.setInterval(100);
+    QObject::connect(&summary, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->objectName() != QLatin1String("dialog219")) {
+            return;
+        }
+        if (!shown.isValid()) {
+            shown.start();
+        }
+        if (auto* view = modal->findChild<QWebEngineView*>()) {
+            // The answer may come after this test: it goes to text that lives as long as it.
+            view->page()->toPlainText([pageText](const QString& text) { *pageText = text; });
+            summaryText = *pageText;
+        } else if (auto* text = modal->findChild<QTextBrowser*>()) {
+            summaryText = text->toPlainText();
+        }
+        if (summaryText.contains(QLatin1String("Privacy")) || shown.elapsed() > 10000) {
+            qobject_cast<QDialog*>(modal)->reject();
+        }
+    });
+    question.start();
+    summary.start();
+    window->page()->runJavaScript(QStringLiteral("document.getElementById('form').submit()"));
+    QVERIFY(QTest::qWaitFor([&] { return answered; }, 2 * kWaitMs));
+    question.stop();
+    summary.stop();
+    QVERIFY2(summaryText.contains(QLatin1String("does not match your preferences")),
+             qPrintable(summaryText));
+}
+
+// Every new window lies within the screen's work area; where there is room, each stands a step
+// away from the one before, so that none hides another.
+void AgentTest::newWindows_stayWithinTheWorkArea() {
+    std::vector<BrowserWindow*> windows;
+    for (int i = 0; i < 12; ++i) {
+        windows.push_back(m_shell->newWindow());
+    }
+    const QRect area = windows.front()->screen()->availableGeometry();
+    for (BrowserWindow* window : windows) {
+        QVERIFY2(area.contains(window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(window->frameGeometry().x())
+                                .arg(window->frameGeometry().y())
+                                .arg(window->frameGeometry().width())
+                                .arg(window->frameGeometry().height())));
+    }
+    if (area.height() >= 2 * windows.front()->frameGeometry().height()) {
+        QVERIFY(windows[1]->pos() != windows[0]->pos());
+    }
 }
 
 void AgentTest::cookieMenu_reachesEveryCookieDialog_data() {
