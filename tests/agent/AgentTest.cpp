@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
@@ -84,6 +85,7 @@ class AgentTest : public QObject {
     void postForm_birdFlapsWhileCheckingThenShowsThePageAgain();
     void postForm_moreInfoShowsTheSummaryOfTheFormsPolicy();
     void newWindows_stayWithinTheWorkArea();
+    void blockPopups_setInOtherSettings_refusesAClickedPopup();
     void cookieMenu_reachesEveryCookieDialog_data();
     void cookieMenu_reachesEveryCookieDialog();
     void disable_greysTheBirdOfEveryWindowAndEnableChecksAgain();
@@ -150,6 +152,13 @@ void AgentTest::initTestCase() {
                      "<input id='who' name='who' value='alice'></form>");
     m_server.setPage("/bad/submit", "<p>thank you</p>");
     m_server.setPage("/good/closing.html", "<p>this page closes its window</p>");
+    m_server.setPage(
+        "/good/popups.html",
+        "<body style='margin:0'><button style='position:fixed;left:0;top:0;"
+        "width:200px;height:100px' onclick=\"window.open('/good/index.html?popup', "
+        "'small', 'width=300,height=200')\">pop-up</button><a href='/good/index.html?link' "
+        "target='_blank' style='position:fixed;left:0;top:200px;width:200px;"
+        "height:100px;display:block'>new window</a></body>");
     m_server.hold("/held/policy.xml");
 }
 
@@ -570,6 +579,45 @@ void AgentTest::newWindows_stayWithinTheWorkArea() {
     if (area.height() >= 2 * windows.front()->frameGeometry().height()) {
         QVERIFY(windows[1]->pos() != windows[0]->pos());
     }
+}
+
+// "Block PopUp Windows" in Other Settings reaches the shell: a clicked pop-up opens nothing,
+// while a link's new window still opens. The box is cleared again at the end.
+void AgentTest::blockPopups_setInOtherSettings_refusesAClickedPopup() {
+    const auto setBlocking = [&](BrowserWindow* window, bool block) {
+        bool done = false;
+        QTimer driver;
+        driver.setInterval(100);
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog != nullptr && dialog->objectName() == QLatin1String("dialog225")) {
+                auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("check388"));
+                box->setChecked(block);
+                dialog->findChild<QPushButton*>(QStringLiteral("button1"))->click();
+                done = true;
+            }
+        });
+        driver.start();
+        const bool chosen =
+            chooseFromMenu(birdOf(window), checkingMenu(), QStringLiteral("item32785"));
+        return chosen && QTest::qWaitFor([&] { return done; }, kWaitMs);
+    };
+    BrowserWindow* first = load(m_server.url(0, QStringLiteral("/good/index.html")));
+    QVERIFY(waitForFrame(birdOf(first), BirdFrames::kMatched));
+    QVERIFY(setBlocking(first, true));
+    BrowserWindow* window = load(m_server.url(0, QStringLiteral("/good/popups.html")));
+    QVERIFY(waitForFrame(birdOf(window), BirdFrames::kMatched));
+    QWidget* input = window->view()->focusProxy();
+    QVERIFY(input != nullptr);
+    QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(50, 50));
+    QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(50, 250));
+    // Asked for in this order, the first new window would be the pop-up's.
+    QVERIFY(QTest::qWaitFor([&] { return m_shell->windows().size() >= 3; }, kWaitMs));
+    BrowserWindow* opened = m_shell->windows()[2];
+    QVERIFY(QTest::qWaitFor([&] { return !opened->page()->requestedUrl().isEmpty(); }, kWaitMs));
+    QCOMPARE(opened->page()->requestedUrl(),
+             m_server.url(0, QStringLiteral("/good/index.html?link")));
+    QVERIFY(setBlocking(first, false));
 }
 
 void AgentTest::cookieMenu_reachesEveryCookieDialog_data() {
