@@ -1,6 +1,8 @@
 #include "agent/AgentProcess.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <algorithm>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include "agent/P3PObject.h"
 #include "prefs/BirdBroadcast.h"
 #include "prefs/RegistryKey.h"
+#include "prefs/WorkArea.h"
 #include "ui/LocalBroadcast.h"
 #include "ui/VerdictSounds.h"
 #include "util/Error.h"
@@ -24,11 +27,24 @@ void reportFailure(const char* what, Step step) {
     }
 }
 
+// The primary screen's desktop without its panels, in the right-exclusive form of the stored
+// work area.
+WorkArea workAreaOf(const QScreen& screen) {
+    const QRect area = screen.availableGeometry();
+    return {area.x(), area.y(), area.x() + area.width(), area.y() + area.height()};
+}
+
 }  // namespace
 
 AgentProcess::AgentProcess(std::string moduleDirectory, bool cookieCommands)
     : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))),
       m_cookieCommands(cookieCommands) {
+    // The bird's stored position is kept on the screen as it is, not on a screen of fixed size.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        m_services->preferences().setWorkArea(workAreaOf(*screen));
+        connect(screen, &QScreen::availableGeometryChanged, this,
+                [this, screen] { m_services->preferences().setWorkArea(workAreaOf(*screen)); });
+    }
     reportFailure("loading the preferences",
                   [this] { m_services->preferences().loadPreferences(); });
     // The settings key is made before the first save, so that saving a setting in the browser

@@ -176,6 +176,28 @@ bool P3PObject::allowFormSubmission(const QUrl& target) {
         }
     });
     warning.setBroadcast(&m_process.broadcast());
+    // The bird flaps while the form's policy is looked for, then shows the page's verdict again;
+    // a page check still running shows its own verdict when it ends.
+    const std::uint64_t generation = m_generation;
+    QObject::connect(&warning, &FormWarning::checkStarted, [this, generation] {
+        if (m_bird) {
+            m_bird->showChecking(generation);
+        }
+    });
+    QObject::connect(&warning, &FormWarning::checkEnded, [this, generation] {
+        if (m_bird && !checkThreadRunning()) {
+            // A check that was stopped left no verdict to return to.
+            int verdict = kVerdictUnknown;
+            try {
+                if (m_matchInfo.running()) {
+                    verdict = m_matchInfo.overallVerdict();
+                }
+            } catch (const Error&) {
+                verdict = kVerdictUnknown;
+            }
+            m_bird->showVerdict(generation, verdict, false);
+        }
+    });
     try {
         return warning.allowSubmission(target);
     } catch (const std::exception& error) {
@@ -206,6 +228,11 @@ void P3PObject::windowClosing() {
 
 bool P3PObject::busy() const {
     return m_startPending || checkThreadRunning() || (m_bird && m_bird->busy());
+}
+
+bool P3PObject::allowsPopups() const {
+    return (m_process.services().preferences().snapshot().userPreferences &
+            kUserPreferenceBlockPopups) == 0;
 }
 
 QWidget* P3PObject::frameWindow() {
@@ -248,8 +275,11 @@ void P3PObject::openMenu(const QPoint& at) {
     const BirdMenuState state = m_commands->menuState(*m_bird);
     auto* menu = new BirdMenu(state, BirdMenu::agentCommands(), m_site.frameWindow());
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(menu, &BirdMenu::commandChosen, m_bird.data(),
-                     [this](int command) { runBirdCommand(command); });
+    // The command runs once the menu's own activation has unwound: its dialog may outlive the
+    // menu.
+    QObject::connect(
+        menu, &BirdMenu::commandChosen, m_bird.data(),
+        [this](int command) { runBirdCommand(command); }, Qt::QueuedConnection);
     menu->popup(at);
 }
 

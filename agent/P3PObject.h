@@ -42,6 +42,7 @@ class P3PObject : public BrowserHelper, public BirdOwner, public CheckOwner {
     void documentComplete(const QUrl& url, bool topLevel) override;
     void windowClosing() override;
     bool busy() const override;
+    bool allowsPopups() const override;
 
     // BirdOwner.
     QWidget* frameWindow() override;

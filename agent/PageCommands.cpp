@@ -14,6 +14,7 @@
 #include "ui/CookieOverrideListDialog.h"
 #include "ui/CookieReport.h"
 #include "ui/CookieSettingsDialog.h"
+#include "ui/DialogSupport.h"
 #include "ui/EmbeddedContentDialog.h"
 #include "ui/EmbeddedContentSnapshot.h"
 #include "ui/ErrorBox.h"
@@ -41,7 +42,7 @@ template <typename Dialog>
 void execDialog(Dialog* dialog) {
     QPointer<Dialog> guard(dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->exec();
+    DialogSupport::runWindowModal(*dialog);
 }
 
 }  // namespace
@@ -73,7 +74,9 @@ bool PageCommands::carryOut(int command) {
         !BirdMenu::agentCommands().contains(command)) {
         return false;  // the bird's own, or none of ours
     }
-    ErrorBox::run(window(), [&] { run(command); });
+    // A page may close the window while the command's dialog is open: the window waits for the
+    // dialog, which it closes first.
+    m_site.runHeld([&] { ErrorBox::run(window(), [&] { run(command); }); });
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <QtPlugin>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ class BrowserWindowSite {
     virtual void focusPage() = 0;
     // The window's page, for dialogs that need the browser's own view of it.
     virtual QWebEnginePage* page() = 0;
+    // Runs work that may hold a dialog or menu of the window open (a menu command): the window
+    // stays under it. A close asked for meanwhile (a page script) first closes the window's
+    // dialogs and menus and happens once the work has returned. Nothing the work raises leaves.
+    virtual void runHeld(const std::function<void()>& work) = 0;
 };
 
 // One module's helper in one browser window, created with the window and destroyed with it. The
@@ -87,6 +92,9 @@ class BrowserHelper {
     virtual void windowClosing() {}
     // Work on the current page is still going on (the screenshot mode waits for it to end).
     virtual bool busy() const { return false; }
+    // Whether the window's pages may open pop-ups: false refuses pop-up windows, even on a click,
+    // and windows that a script opens without one.
+    virtual bool allowsPopups() const { return true; }
 };
 
 // The entry object of a helper module, a Qt plugin loaded once per process.

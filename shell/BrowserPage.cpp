@@ -35,7 +35,7 @@ Navigation::Kind kindOf(QWebEnginePage::NavigationType type) {
 BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent) {
     setUrlRequestInterceptor(new FormRequestInterceptor(this));
-    // Pages open windows only on a click of the user, not from a script of their own.
+    // Until the window's helpers say otherwise, pages open windows only on a click of the user.
     settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     scripts().insert(FrameFactsScript::script());
     m_frameReportWait.setSingleShot(true);
@@ -141,8 +141,8 @@ void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
     }
 }
 
-QWebEnginePage* BrowserPage::createWindow(WebWindowType /*type*/) {
-    return m_windowFactory ? m_windowFactory() : nullptr;
+QWebEnginePage* BrowserPage::createWindow(WebWindowType type) {
+    return m_windowFactory ? m_windowFactory(type) : nullptr;
 }
 
 }  // namespace perchlight

@@ -21,7 +21,7 @@ class BrowserPage : public QWebEnginePage {
 
   public:
     using NavigationHandler = std::function<bool(const Navigation&)>;
-    using WindowFactory = std::function<QWebEnginePage*()>;
+    using WindowFactory = std::function<QWebEnginePage*(WebWindowType type)>;
 
     // How long the top-level completion waits for frames that have not reported yet.
     static constexpr int kFrameReportWaitMs = 1000;
@@ -32,7 +32,7 @@ class BrowserPage : public QWebEnginePage {
     void setNavigationHandler(NavigationHandler handler) {
         m_navigationHandler = std::move(handler);
     }
-    // Where pages that ask for a new window go; without one they are refused.
+    // Where pages that ask for a new window go (null refuses it); without one they are refused.
     void setWindowFactory(WindowFactory factory) { m_windowFactory = std::move(factory); }
     // Asks the handler; false cancels.
     bool askBeforeNavigate(const Navigation& navigation);

@@ -2,12 +2,15 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include <cstdio>
@@ -32,7 +35,14 @@ void reportHelperFailure(const char* what, const char* reason) {
 class BrowserWindow::HelperCall {
   public:
     explicit HelperCall(BrowserWindow& window) : m_window(window) { ++m_window.m_helperCalls; }
-    ~HelperCall() { --m_window.m_helperCalls; }
+    ~HelperCall() {
+        // A close that had to wait comes once the last call has unwound, from the event loop:
+        // nothing of the call is still on the stack then.
+        if (--m_window.m_helperCalls == 0 && m_window.m_closePending) {
+            m_window.m_closePending = false;
+            QMetaObject::invokeMethod(&m_window, &QWidget::close, Qt::QueuedConnection);
+        }
+    }
     HelperCall(const HelperCall&) = delete;
     HelperCall& operator=(const HelperCall&) = delete;
 
@@ -53,7 +63,8 @@ BrowserWindow::BrowserWindow(BrowserShell& shell, QWebEngineProfile* profile,
 
     m_page->setNavigationHandler(
         [this](const Navigation& navigation) { return beforeNavigate(navigation); });
-    m_page->setWindowFactory([this]() -> QWebEnginePage* { return m_shell.newWindow()->page(); });
+    m_page->setWindowFactory(
+        [this](QWebEnginePage::WebWindowType type) { return createWindowFor(type); });
     connect(m_page, &BrowserPage::documentCompleted, this, &BrowserWindow::onDocumentCompleted);
     connect(m_page, &BrowserPage::reloadStarted, this, [this] {
         forEachHelper("reloaded", [](BrowserHelper& helper) { helper.reloaded(); });
@@ -66,6 +77,7 @@ BrowserWindow::BrowserWindow(BrowserShell& shell, QWebEngineProfile* profile,
     });
     connect(m_page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
     createHelpers(modules);
+    applyPopupSetting();
 }
 
 BrowserWindow::~BrowserWindow() {
@@ -153,6 +165,9 @@ void BrowserWindow::forEachHelper(const char* what, Call call) {
 }
 
 bool BrowserWindow::beforeNavigate(const Navigation& navigation) {
+    if (navigation.topLevel) {
+        applyPopupSetting();  // a changed setting holds from the next page on
+    }
     // The first helper to refuse cancels the navigation; the others are not asked, so none of
     // them starts on a page that will not come.
     HelperCall guard(*this);
@@ -191,6 +206,32 @@ bool BrowserWindow::helpersBusy() const {
     return false;
 }
 
+bool BrowserWindow::popupsAllowed() const {
+    for (const auto& helper : m_helpers) {
+        try {
+            if (!helper->allowsPopups()) {
+                return false;
+            }
+        } catch (...) {
+            reportHelperFailure("allowsPopups", "exception");
+        }
+    }
+    return true;
+}
+
+void BrowserWindow::applyPopupSetting() {
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, popupsAllowed());
+}
+
+QWebEnginePage* BrowserWindow::createWindowFor(QWebEnginePage::WebWindowType type) {
+    // A pop-up window (one the page gave a size or left without tool bars) is refused even on a
+    // click while pop-ups are blocked; a link's new window is not a pop-up.
+    if (type == QWebEnginePage::WebDialog && !popupsAllowed()) {
+        return nullptr;
+    }
+    return m_shell.newWindow()->page();
+}
+
 void BrowserWindow::announceClosing() {
     if (m_closingAnnounced) {
         return;
@@ -204,10 +245,38 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
     // call returns, as the helper and the page are still in use.
     if (m_helperCalls > 0) {
         event->ignore();
+        m_closePending = true;
+        closeOwnDialogs();
         return;
     }
     announceClosing();
     event->accept();
+}
+
+void BrowserWindow::closeOwnDialogs() {
+    // Each dialog's own loop ends, innermost first as the calls unwind; a rejected question
+    // counts as "No".
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (!child->isWindow() || !child->isVisible()) {
+            continue;
+        }
+        if (auto* dialog = qobject_cast<QDialog*>(child)) {
+            dialog->reject();
+        } else if (auto* menu = qobject_cast<QMenu*>(child)) {
+            menu->close();
+        }
+    }
+}
+
+void BrowserWindow::runHeld(const std::function<void()>& work) {
+    HelperCall guard(*this);
+    try {
+        work();
+    } catch (const std::exception& error) {
+        reportHelperFailure("a held call", error.what());
+    } catch (...) {
+        reportHelperFailure("a held call", "unknown exception");
+    }
 }
 
 bool BrowserWindow::loadAddress(const QString& typed) {

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QUrl>
+#include <QWebEnginePage>
 
 #include <memory>
 #include <vector>
@@ -33,6 +34,8 @@ class BrowserWindow : public QMainWindow, public BrowserWindowSite {
     void load(const QUrl& url);
     // Whether any helper is still busy with the page.
     bool helpersBusy() const;
+    // Whether every helper lets the pages open pop-ups.
+    bool popupsAllowed() const;
     QWebEngineView* view() const { return m_view; }
     BrowserPage* browserPage() const { return m_page; }
     std::size_t helperCount() const { return m_helpers.size(); }
@@ -44,6 +47,7 @@ class BrowserWindow : public QMainWindow, public BrowserWindowSite {
     void openInNewWindow(const QUrl& url) override;
     void focusPage() override;
     QWebEnginePage* page() override;
+    void runHeld(const std::function<void()>& work) override;
 
   signals:
     // The top document completed, after the helpers were told.
@@ -60,7 +64,10 @@ class BrowserWindow : public QMainWindow, public BrowserWindowSite {
     void createHelpers(const std::vector<HelperModule*>& modules);
     bool beforeNavigate(const Navigation& navigation);
     void onDocumentCompleted(const QUrl& url, bool topLevel);
+    QWebEnginePage* createWindowFor(QWebEnginePage::WebWindowType type);
+    void applyPopupSetting();
     void announceClosing();
+    void closeOwnDialogs();
     template <typename Call>
     void forEachHelper(const char* what, Call call);
 
@@ -72,6 +79,7 @@ class BrowserWindow : public QMainWindow, public BrowserWindowSite {
     std::vector<std::unique_ptr<BrowserHelper>> m_helpers;
     int m_helperCalls = 0;  // helper calls in progress (one may run a modal dialog)
     bool m_closingAnnounced = false;
+    bool m_closePending = false;  // a close came while a helper call ran; it follows the call
 };
 
 }  // namespace perchlight

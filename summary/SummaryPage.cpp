@@ -272,6 +272,11 @@ std::string PageValues::value(std::string_view key, std::string_view format) con
     if (key == "Access") {
         return summary.access.empty() ? std::string() : one(text(summary.access));
     }
+    if (key == "MoreInformation") {
+        // The heading stands only over a link that is shown: both may have been dropped.
+        const bool anyLink = link(result_.disclosureUri) || link(result_.optOutUri);
+        return anyLink ? one(text(matches() ? "green" : "red")) : std::string();
+    }
     if (key == "FullPolicyURI" || key == "OPTURI" || key == "FullP3P") {
         const std::string& reference = key == "FullPolicyURI" ? result_.disclosureUri
                                        : key == "OPTURI"      ? result_.optOutUri

@@ -4,6 +4,12 @@
 include(${CMAKE_CURRENT_LIST_DIR}/CliExpect.cmake)
 
 set(HIGH --rules ${DATA}/appel-high.xml)
+# The demo site whose verdict depends on the level: Medium accepts mail unless one opts out, High
+# does not.
+set(NEWSLETTER ${DATA}/../examples/sites/newsletter/w3c/policy.xml)
+expect_run(0 "verdict: matched" evaluate ${NEWSLETTER} --rules ${DATA}/appel-medium.xml)
+expect_run(1 "  - Unless you opt-out, site may contact you through means other than telephone"
+           evaluate ${NEWSLETTER} ${HIGH})
 expect_run(0 "verdict: matched" evaluate ${DATA}/examples/shop-basic.xml ${HIGH})
 expect_run(1 "  - Site does not allow you to find out what data they have about you"
            evaluate ${DATA}/examples/marketing.xml ${HIGH})

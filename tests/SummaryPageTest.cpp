@@ -131,6 +131,15 @@ TEST_F(SummaryPageTest, Injection_SiteTextRendersAsTextAndBadLinksAreDropped) {
               "<script>alert(1)</script>'s privacy policy  matches your preferences.");
 }
 
+TEST_F(SummaryPageTest, MoreInformation_HeadingOnlyOverALinkShown) {
+    result_.disclosureUri = "javascript:alert(1)";
+    result_.optOutUri = "file:///etc/passwd";
+    EXPECT_EQ(page_.buildPage(result_).find("More Information"), std::string::npos);
+    result_.optOutUri = "/opt-out.html";
+    EXPECT_NE(page_.buildPage(result_).find("<h2 class=\"green\">More Information</h2>"),
+              std::string::npos);
+}
+
 TEST_F(SummaryPageTest, Tooltip_ChosenByState) {
     result_.state = kStateConflict;
     result_.descriptions = {"A", "B"};

@@ -20,7 +20,9 @@ const char* const kCredits =
 
 }  // namespace
 
-AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) {
+// A caption and no close button: the box closes with its own button only.
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("dialog217"));
     setWindowTitle(QStringLiteral("About Perchlight"));
     auto* layout = new QVBoxLayout(this);

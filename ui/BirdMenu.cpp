@@ -31,7 +31,8 @@ QSet<int> BirdMenu::agentCommands() {
     commands.unite({kCommandPolicySummary, kCommandFullPolicy, kCommandOptOutInfo,
                     kCommandEmbeddedContent, kCommandViewSource, kCommandPrivacy,
                     kCommandNoPromptSites, kCommandOther, kCommandClearCache, kCommandHelp,
-                    kCommandTour, kCommandAbout, kCommandCookieReport});
+                    kCommandTour, kCommandAbout, kCommandCookieReport, kCommandCookies,
+                    kCommandOverrideCookies, kCommandCookieOverrideSites, kCommandCookieHistory});
     return commands;
 }
 

@@ -217,8 +217,14 @@ void BirdWindow::carryOut(int command) {
         case kCommandDisable:
         case kCommandEnable: {
             const bool enable = command == kCommandEnable;
+            const bool before = BirdSettings::enabled;
             BirdSettings::enabled = enable;
-            saveSettings();  // a failure is shown; the switch still takes effect in every window
+            if (!saveSettings()) {
+                // The failure is shown; a switch that is not stored is not made anywhere, or the
+                // next start would undo it without a word.
+                BirdSettings::enabled = before;
+                break;
+            }
             m_owner.broadcaster().broadcast(
                 enable ? kBroadcastCheckingEnabled : kBroadcastCheckingDisabled, true);
             break;

@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include "ui/DialogSupport.h"
+
 namespace perchlight {
 
 QString CookieReport::text(const QString& address, const CookieCounts& counts) {
@@ -11,11 +13,9 @@ QString CookieReport::text(const QString& address, const CookieCounts& counts) {
                "Cookies from \"%1\" blocked: %3    \n"
                "Cookies from other sites detected: %4   \n"
                "Cookies from other sites blocked: %5    ")
-        .arg(address)
-        .arg(counts.siteDetected)
-        .arg(counts.siteBlocked)
-        .arg(counts.otherDetected)
-        .arg(counts.otherBlocked);
+        // One pass over the template: a "%2" inside the address stays as written.
+        .arg(address, QString::number(counts.siteDetected), QString::number(counts.siteBlocked),
+             QString::number(counts.otherDetected), QString::number(counts.otherBlocked));
 }
 
 void CookieReport::show(QWidget* window, const QString& address, const CookieCounts& counts) {
@@ -24,7 +24,7 @@ void CookieReport::show(QWidget* window, const QString& address, const CookieCou
                         text(address, counts), QMessageBox::Ok, window);
     box->setObjectName(QStringLiteral("cookieReport"));
     box->setTextFormat(Qt::PlainText);
-    box->exec();
+    DialogSupport::runWindowModal(*box);
     delete box;
 }
 

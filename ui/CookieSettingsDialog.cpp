@@ -8,6 +8,7 @@
 
 #include "prefs/P3PPreferences.h"
 #include "ui/CustomCookieSettingsDialog.h"
+#include "ui/DialogSupport.h"
 
 namespace perchlight {
 namespace {
@@ -70,7 +71,7 @@ int CookieSettingsDialog::chosenSetting() const {
 void CookieSettingsDialog::selectCustom() {
     CustomCookieSettingsDialog custom(m_preferences, m_broadcast, this);
     custom.setHelpOpener(m_openHelp);
-    custom.exec();
+    DialogSupport::runWindowModal(custom);
 }
 
 void CookieSettingsDialog::confirm() {

@@ -1,11 +1,13 @@
 #include "ui/DialogSupport.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 #include <exception>
 
@@ -21,7 +23,7 @@ void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
              const QString& message) {
     QMessageBox box(icon, caption, message, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);  // messages may quote file names and parser output
-    box.exec();
+    DialogSupport::runWindowModal(box);
 }
 
 }  // namespace
@@ -88,6 +90,25 @@ bool DialogSupport::changeCookiePreferences(P3PPreferences& preferences, BirdBro
         broadcast->broadcast(kBroadcastReloadCookiePreferences, false);
     }
     return succeeded;
+}
+
+int DialogSupport::runWindowModal(QDialog& dialog) {
+    // Without a modality of its own, exec() would block every window of the process.
+    dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec();
+}
+
+void DialogSupport::beepOnHelpKey(QWidget& dialog) {
+    // A shortcut, so that the key counts while a list or a page has the focus.
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), &dialog);
+    help->setObjectName(QStringLiteral("helpKeyBeep"));
+    help->setContext(Qt::WindowShortcut);
+    QObject::connect(help, &QShortcut::activated, [] { beeper()(); });
+}
+
+std::function<void()>& DialogSupport::beeper() {
+    static std::function<void()> beep = [] { QApplication::beep(); };
+    return beep;
 }
 
 void DialogSupport::name(QAbstractButton* button, int id) {

@@ -45,6 +45,15 @@ class DialogSupport {
                                         QWidget* parent,
                                         const std::function<bool(CookiePreferences&)>& change);
 
+    // Runs a dialog modal to its own browser window (and that window's bird) only: the other
+    // browser windows, and the windows the dialog opens, stay usable. Returns exec()'s result.
+    static int runWindowModal(QDialog& dialog);
+
+    // F1 in a dialog that has no help of its own: a plain beep.
+    static void beepOnHelpKey(QWidget& dialog);
+    // What the beep does; tests stand in for the sound.
+    static std::function<void()>& beeper();
+
     // Names a control after its number ("button312"), the name by which tests find it.
     static void name(QAbstractButton* button, int id);
     // Ends a dialog's button row: a stretch, then "OK" (id 1, the default button) and "Cancel"

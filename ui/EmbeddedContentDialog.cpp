@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ui/DialogSupport.h"
 #include "ui/PolicySourceDialog.h"
 #include "ui/WebHost.h"
 
@@ -55,6 +56,7 @@ EmbeddedContentDialog::EmbeddedContentDialog(EmbeddedContentSnapshot snapshot, P
       m_cache(cache),
       m_opener(std::move(opener)),
       m_directions(kColumnCount, 0) {
+    DialogSupport::beepOnHelpKey(*this);
     setObjectName(QStringLiteral("dialog229"));
     setWindowTitle(QStringLiteral("Embedded Content"));
     resize(780, 440);
@@ -190,7 +192,7 @@ void EmbeddedContentDialog::showPolicySummary() {
     }
     QPointer<WebHost> summary = new WebHost(WebHost::kSummaryDialog, m_opener, this);
     summary->showSummary(*row->result);
-    summary->exec();
+    DialogSupport::runWindowModal(*summary);
     delete summary;
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "prefs/P3PPreferences.h"
+#include "ui/DialogSupport.h"
 #include "util/Error.h"
 
 namespace perchlight {
@@ -31,7 +32,7 @@ void ErrorBox::show(QWidget* parent, const QString& caption, const QString& text
         new QMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("errorBox"));
     box->setTextFormat(Qt::PlainText);
-    box->exec();
+    DialogSupport::runWindowModal(*box);
     delete box;
 }
 

@@ -3,11 +3,13 @@
 #include <QFileDialog>
 #include <QStringList>
 
+#include "ui/DialogSupport.h"
+
 namespace perchlight {
 namespace {
 
 QString chooseFile(QFileDialog& dialog) {
-    if (dialog.exec() != QDialog::Accepted) {
+    if (DialogSupport::runWindowModal(dialog) != QDialog::Accepted) {
         return {};
     }
     const QStringList chosen = dialog.selectedFiles();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <QWidget>
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "prefs/BirdBroadcast.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
+#include "ui/DialogSupport.h"
 #include "ui/ErrorBox.h"
 #include "ui/FormWarningDialog.h"
 #include "util/Monitor.h"
@@ -184,8 +186,17 @@ int FormWarning::checkForm(const QUrl& target, MatchResult& result) {
         finished = job->finished;
     }
     if (!finished) {
-        // User input waits: the page that posts must not change while its question is pending.
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        // The form's own window takes no input meanwhile: its page must not change under the
+        // pending question, and no key pressed now may answer the question that follows. The
+        // other windows go on as ever.
+        const bool wasEnabled = m_window != nullptr && m_window->isEnabled();
+        if (wasEnabled) {
+            m_window->setEnabled(false);
+        }
+        loop.exec();
+        if (wasEnabled && m_window != nullptr) {
+            m_window->setEnabled(true);
+        }
     }
     int answer = -1;
     {
@@ -225,7 +236,7 @@ bool FormWarning::allowSubmission(const QUrl& target) {
     QPointer<FormWarningDialog> dialog =
         new FormWarningDialog(answer > 0 ? std::optional<MatchResult>(result) : std::nullopt,
                               anySiteBefore, m_opener, m_window);
-    const int choice = dialog->exec();
+    const int choice = DialogSupport::runWindowModal(*dialog);
     if (dialog == nullptr || m_window == nullptr) {
         // The window closed under the question: nothing is left to send the form from.
         delete dialog;

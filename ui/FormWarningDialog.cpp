@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/DialogSupport.h"
 #include "ui/WebHost.h"
 
 namespace perchlight {
@@ -91,9 +92,12 @@ void FormWarningDialog::showMoreInfo() {
     if (!m_result) {
         return;
     }
-    QPointer<WebHost> summary = new WebHost(WebHost::kSummaryDialog, m_opener, this);
+    // The browser's request waits for this question: the browser cannot load a page until it
+    // is answered, so the summary is drawn as text.
+    QPointer<WebHost> summary =
+        new WebHost(WebHost::kSummaryDialog, m_opener, this, WebHost::Renderer::Text);
     summary->showSummary(*m_result);
-    summary->exec();
+    DialogSupport::runWindowModal(*summary);
     delete summary;
 }
 

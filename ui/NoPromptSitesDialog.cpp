@@ -14,6 +14,7 @@
 #include "prefs/BirdBroadcast.h"
 #include "prefs/NoPromptSites.h"
 #include "prefs/P3PPreferences.h"
+#include "ui/DialogSupport.h"
 #include "ui/ErrorBox.h"
 #include "util/Monitor.h"
 
@@ -64,6 +65,7 @@ NoPromptSitesDialog::NoPromptSitesDialog(const QStringList& sites, bool dontWarn
     : QDialog(parent) {
     setObjectName(QStringLiteral("dialog242"));
     setWindowTitle(QStringLiteral("No-prompt web sites"));
+    DialogSupport::beepOnHelpKey(*this);
     resize(420, 360);
     auto* layout = new QVBoxLayout(this);
     auto* text = new QLabel(QString::fromLatin1(kText), this);
@@ -140,7 +142,7 @@ void NoPromptSitesDialog::run(P3PPreferences& preferences, BirdBroadcast* broadc
     }
     const bool dontWarnBefore = preferences.dontWarnOnForms();
     QPointer<NoPromptSitesDialog> dialog = new NoPromptSitesDialog(copy, dontWarnBefore, window);
-    const int result = dialog->exec();
+    const int result = DialogSupport::runWindowModal(*dialog);
     if (dialog == nullptr) {
         return;  // the window went, and the dialog with it
     }

@@ -14,6 +14,7 @@
 
 #include "prefs/BirdBroadcast.h"
 #include "prefs/P3PPreferences.h"
+#include "ui/DialogSupport.h"
 #include "ui/ErrorBox.h"
 #include "util/Monitor.h"
 
@@ -182,10 +183,11 @@ void OtherSettingsDialog::allSoundsClicked() {
 void OtherSettingsDialog::accept() {
     bool changed = false;
     bool keyChanged = false;
+    PreferenceValues old;
     {
         MonitorLock guard(m_preferences.lock());
         PreferenceValues values = m_preferences.snapshot();
-        const PreferenceValues old = values;
+        old = values;
         values.upgrade = m_upgrade->isChecked();
         values.userPreferences =
             withBit(values.userPreferences, kUserPreferenceNoAnimation, m_noAnimation->isChecked());
@@ -209,8 +211,18 @@ void OtherSettingsDialog::accept() {
         }
     }
     QPointer<OtherSettingsDialog> self(this);
-    if (changed && ErrorBox::saveSettings(this, m_preferences) && m_broadcast != nullptr) {
-        m_broadcast->broadcast(kBroadcastReloadSettings, false);
+    P3PPreferences& preferences = m_preferences;  // the dialog may go under the error box
+    if (changed) {
+        if (!ErrorBox::saveSettings(this, preferences)) {
+            // What could not be stored does not hold either: the values go back to the stored
+            // ones and the dialog stays open with the user's choices, to try again or cancel.
+            MonitorLock guard(preferences.lock());
+            preferences.restore(old);
+            return;
+        }
+        if (m_broadcast != nullptr) {
+            m_broadcast->broadcast(kBroadcastReloadSettings, false);
+        }
     }
     if (self != nullptr && keyChanged) {
         QPointer<QMessageBox> note = new QMessageBox(
@@ -219,7 +231,7 @@ void OtherSettingsDialog::accept() {
                            "browser."),
             QMessageBox::Ok, this);
         note->setObjectName(QStringLiteral("restartNote"));
-        note->exec();
+        DialogSupport::runWindowModal(*note);
         delete note;
     }
     if (self != nullptr) {

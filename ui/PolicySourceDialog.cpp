@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "retrieval/PolicyCache.h"
+#include "ui/DialogSupport.h"
 #include "ui/ErrorBox.h"
 #include "util/Url.h"
 
@@ -50,13 +51,13 @@ void PolicySourceDialog::showCached(PolicyCache& cache, const std::string& polic
             QStringLiteral("File Could not be downloaded"), QMessageBox::Ok, parent);
         box->setObjectName(QStringLiteral("downloadProblemBox"));
         box->setTextFormat(Qt::PlainText);
-        box->exec();
+        DialogSupport::runWindowModal(*box);
         delete box;
         return;
     }
     QPointer<PolicySourceDialog> dialog =
         new PolicySourceDialog(address, QString::fromUtf8(source->data(), source->size()), parent);
-    dialog->exec();
+    DialogSupport::runWindowModal(*dialog);
     delete dialog;
 }
 

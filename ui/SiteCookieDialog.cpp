@@ -8,6 +8,7 @@
 
 #include "prefs/P3PPreferences.h"
 #include "ui/CookieOverrideListDialog.h"
+#include "ui/DialogSupport.h"
 
 namespace perchlight {
 namespace {
@@ -74,7 +75,7 @@ void SiteCookieDialog::showOverride(int value) {
 void SiteCookieDialog::openOverrideList() {
     const int before = storedOverride();
     CookieOverrideListDialog list(m_preferences, m_broadcast, this);
-    list.exec();
+    DialogSupport::runWindowModal(list);
     const int after = storedOverride();
     if (after != before) {
         showOverride(after);

@@ -1,6 +1,8 @@
 #include "ui/WebHost.h"
 
 #include <QFile>
+#include <QShortcut>
+#include <QTextBrowser>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -12,6 +14,7 @@
 #include "core/MatchResult.h"
 #include "summary/SummaryFile.h"
 #include "summary/SummaryPage.h"
+#include "ui/DialogSupport.h"
 #include "ui/WebHostBridge.h"
 
 namespace perchlight {
@@ -58,7 +61,7 @@ QSize dialogSize(int dialog) {
 
 }  // namespace
 
-WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent)
+WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent, Renderer renderer)
     : QDialog(parent), m_opener(std::move(opener)) {
     setObjectName(QStringLiteral("dialog%1").arg(dialog));
     setWindowTitle(dialog == kSummaryDialog ? QStringLiteral("Policy Summary")
@@ -66,14 +69,36 @@ WebHost::WebHost(int dialog, AddressOpener opener, QWidget* parent)
     resize(dialogSize(dialog));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
-    m_view = new QWebEngineView(this);
-    m_view->setObjectName(QStringLiteral("webHostView"));
-    layout->addWidget(m_view);
-    // The page takes the keys, so that it scrolls without a click first.
-    setFocusProxy(m_view);
+    QWidget* page = nullptr;
+    if (renderer == Renderer::Text) {
+        m_text = new QTextBrowser(this);
+        m_text->setObjectName(QStringLiteral("webHostText"));
+        m_text->setOpenLinks(false);
+        connect(m_text, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+            if (m_opener && WebHostPage::isWebAddress(url)) {
+                m_opener(url);
+            }
+        });
+        page = m_text;
+    } else {
+        m_view = new QWebEngineView(this);
+        m_view->setObjectName(QStringLiteral("webHostView"));
+        page = m_view;
+    }
+    layout->addWidget(page);
+    // The page takes the keys, so that it scrolls without a click first; Escape still cancels the
+    // dialog, as a shortcut the page cannot swallow, and F1 only beeps.
+    setFocusProxy(page);
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancel->setContext(Qt::WindowShortcut);
+    connect(cancel, &QShortcut::activated, this, &QDialog::reject);
+    DialogSupport::beepOnHelpKey(*this);
 }
 
-WebHost::~WebHost() = default;
+WebHost::~WebHost() {
+    // The view's render surfaces belong to the dialog's window: they go while it still exists.
+    delete m_view;
+}
 
 bool WebHost::showSummary(const MatchResult& result) {
     MatchResult shown = result;
@@ -81,6 +106,12 @@ bool WebHost::showSummary(const MatchResult& result) {
         // The page calls a policy without reasons against it a match; one that was never
         // evaluated has no verdict to show in green.
         shown.descriptions.insert(shown.descriptions.begin(), kNotEvaluated);
+    }
+    if (m_text != nullptr) {
+        // Our own page, with the pictures beside the templates; its scripts do not run here.
+        m_text->document()->setBaseUrl(QUrl::fromLocalFile(QString::fromStdString(dllPath())));
+        m_text->setHtml(QString::fromStdString(SummaryPage().buildPage(shown)));
+        return true;
     }
     auto file = std::make_unique<SummaryFile>(SummaryPage().buildPage(shown));
     if (!file->written()) {
@@ -93,7 +124,7 @@ bool WebHost::showSummary(const MatchResult& result) {
 }
 
 bool WebHost::showAddress(const QString& title, const QUrl& address) {
-    if (!WebHostPage::isWebAddress(address)) {
+    if (m_view == nullptr || !WebHostPage::isWebAddress(address)) {
         return false;
     }
     setWindowTitle(title);
@@ -107,6 +138,9 @@ bool WebHost::showAddress(const QString& title, const QUrl& address) {
 }
 
 void WebHost::showTestPage() {
+    if (m_view == nullptr) {
+        return;
+    }
     showOwnPage(QUrl(QStringLiteral("qrc:/perchlight/webhost/test.html")));
 }
 

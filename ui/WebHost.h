@@ -6,6 +6,7 @@
 
 #include "ui/WebHostPage.h"
 
+class QTextBrowser;
 class QWebEngineView;
 
 namespace perchlight {
@@ -25,8 +26,14 @@ class WebHost : public QDialog {
     static constexpr int kSummaryDialog = 219;
     static constexpr int kPolicyDialog = 220;
 
+    // How the dialog draws its page. Text serves where the browser cannot load a page meanwhile
+    // (the question before a form is posted holds the browser's request until it is answered):
+    // the summary as rich text, without scripts, its links going to the opener.
+    enum class Renderer { Browser, Text };
+
     // An empty dialog 219 or 220; the opener takes the links of our own pages (may be empty).
-    WebHost(int dialog, AddressOpener opener, QWidget* parent = nullptr);
+    WebHost(int dialog, AddressOpener opener, QWidget* parent = nullptr,
+            Renderer renderer = Renderer::Browser);
     ~WebHost() override;
 
     // Writes the summary page of the result and shows it; false when it could not be written
@@ -37,6 +44,7 @@ class WebHost : public QDialog {
     // Shows the built-in page whose three buttons paint it red, green or blue.
     void showTestPage();
 
+    // The browser view; null with the text renderer.
     QWebEngineView* view() const { return m_view; }
     // The summary file being shown; empty when none.
     QString summaryPath() const;
@@ -49,6 +57,7 @@ class WebHost : public QDialog {
 
     AddressOpener m_opener;
     QWebEngineView* m_view = nullptr;
+    QTextBrowser* m_text = nullptr;
     std::unique_ptr<SummaryFile> m_summaryFile;
 };
 

@@ -3,7 +3,7 @@
 // also appends the lines to FILE (for runs of the real program); with "--busy-ms=N" each helper
 // stays busy for N ms after every top-level completion. A navigation whose address contains the
 // "holdPattern" property waits in a nested event loop, as a modal question would, until
-// release() is called.
+// release() is called. The "blockPopups" property makes its helpers refuse pop-ups.
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,6 +24,7 @@ class RecordingModule : public QObject, public HelperModule {
     Q_PROPERTY(QStringList events READ events)
     Q_PROPERTY(QString vetoPattern MEMBER m_vetoPattern)
     Q_PROPERTY(QString holdPattern MEMBER m_holdPattern)
+    Q_PROPERTY(bool blockPopups MEMBER m_blockPopups)
 
   public:
     void initialize(const QStringList& arguments) override;
@@ -38,6 +39,7 @@ class RecordingModule : public QObject, public HelperModule {
         return m_vetoPattern.isEmpty() || !url.toString().contains(m_vetoPattern);
     }
     qint64 busyMs() const { return m_busyMs; }
+    bool blocksPopups() const { return m_blockPopups; }
     bool holds(const QUrl& url) const {
         return !m_holdPattern.isEmpty() && url.toString().contains(m_holdPattern);
     }
@@ -51,6 +53,7 @@ class RecordingModule : public QObject, public HelperModule {
     QString m_holdPattern;
     QString m_recordFile;
     qint64 m_busyMs = 0;
+    bool m_blockPopups = false;
 };
 
 namespace {
@@ -109,6 +112,7 @@ class RecordingHelper : public BrowserHelper {
         }
     }
     void reloaded() override { m_module.record(QStringLiteral("reloaded")); }
+    bool allowsPopups() const override { return !m_module.blocksPopups(); }
     void windowClosing() override { m_module.record(QStringLiteral("windowClosing")); }
     bool busy() const override {
         if (!m_busySince.isValid()) {

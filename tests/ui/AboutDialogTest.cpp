@@ -27,6 +27,14 @@ class AboutDialogTest : public QObject {
         QVERIFY(!about.findChild<QLabel*>("credits")->text().isEmpty());
     }
 
+    // The box has a caption of its own ("About Perchlight"), though no close button.
+    void window_hasTitleBarWithoutCloseButton() {
+        AboutDialog about;
+        QVERIFY(about.windowFlags().testFlag(Qt::WindowTitleHint));
+        QVERIFY(!about.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+        QCOMPARE(about.windowTitle(), QString("About Perchlight"));
+    }
+
     void ok_closesWithOne() {
         AboutDialog about;
         test::DialogDriver driver("dialog217", [](QWidget* dialog) {

@@ -91,14 +91,15 @@ class BirdMenuCommandsTest : public QObject {
         QCOMPARE(menu.commandAction(kCommandCookieReport)->text(), QString("Cookie &Report..."));
     }
 
-    // The cookie dialogs are others' work: until the agent can open them, they are left out.
-    void cookieMenu214_withTheAgentsCommands_leavesOutTheCookieDialogs() {
+    // The agent carries out all five cookie commands: menu 214 holds each of them.
+    void cookieMenu214_withTheAgentsCommands_holdsEveryCookieDialog() {
         BirdMenuState state = checkedWebPage();
         state.cookieCommands = true;
         BirdMenu menu(state, BirdMenu::agentCommands());
-        QVERIFY(menu.commandAction(kCommandCookieReport) != nullptr);
-        QVERIFY(menu.commandAction(kCommandCookieHistory) == nullptr);
-        QVERIFY(menu.commandAction(kCommandCookies) == nullptr);
+        for (const int command : {kCommandCookieReport, kCommandOverrideCookies, kCommandCookies,
+                                  kCommandCookieOverrideSites, kCommandCookieHistory}) {
+            QVERIFY2(menu.commandAction(command) != nullptr, qPrintable(QString::number(command)));
+        }
     }
 
     void disabledChecking_offersHelpTutorialAboutAndEnable() {

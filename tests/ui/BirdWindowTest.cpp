@@ -421,6 +421,17 @@ class BirdWindowTest : public QObject {
         QVERIFY(!bird.docked());
     }
 
+    void disable_saveFails_showsErrorAndSwitchesNothing() {
+        FakeOwner owner;
+        owner.failSave = true;
+        BirdWindow bird(owner);
+        MessageBoxAnswerer answerer;
+        bird.runCommand(kCommandDisable);
+        QCOMPARE(answerer.caption, QString("Error"));
+        QVERIFY(BirdSettings::enabled);
+        QVERIFY(owner.broadcast.sent.isEmpty());
+    }
+
     void returnToTitleBar_docksStoresAndAnnounces() {
         BirdSettings::onTitleBar = false;
         FakeOwner owner;

@@ -12,6 +12,7 @@
 #include "retrieval/P3PMatchInfo.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
+#include "ui/DialogSupport.h"
 #include "ui/EmbeddedContentDialog.h"
 #include "ui/EmbeddedContentSnapshot.h"
 
@@ -95,6 +96,23 @@ class EmbeddedContentDialogTest : public QObject {
                                                 "http://ads.example/w3c/policy.xml#ads", ""}));
         dialog.show();
         test::screenshot(dialog, "dialog229-embedded");
+    }
+
+    void f1_onlyBeeps() {
+        int beeps = 0;
+        const std::function<void()> beep = DialogSupport::beeper();
+        DialogSupport::beeper() = [&beeps] { ++beeps; };
+        EmbeddedContentDialog dialog(threeSites(), *cache_, {});
+        int helps = 0;
+        connect(&dialog, &EmbeddedContentDialog::helpRequested, [&helps] { ++helps; });
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QTest::keyClick(dialog.list(), Qt::Key_F1);
+        DialogSupport::beeper() = beep;
+        QCOMPARE(beeps, 1);
+        QCOMPARE(helps, 0);
+        QVERIFY(dialog.isVisible());
     }
 
     void buttons_followTheSelectedRow() {

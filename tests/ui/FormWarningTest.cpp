@@ -1,8 +1,9 @@
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
-#include <QSignalSpy>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -258,6 +259,37 @@ class FormWarningTest : public QObject {
         QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500));
         // The windows' events went on while the check waited.
         QVERIFY(painted > 3);
+    }
+
+    // While the policy is looked for, the form's window takes no input (no key pressed now can
+    // answer the question that follows) and the other windows take theirs.
+    void slowSite_formWindowWaitsAndOtherWindowsTakeInput() {
+        LoopbackServer slow;
+        slow.server().Get("/w3c/p3p.xml", [](const httplib::Request&, httplib::Response& response) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            response.set_content("<META/>", "application/xml");
+        });
+        slow.start();
+        window_->show();
+        QLineEdit other;
+        other.show();
+        FormWarning warning(*services_, window_.get());
+        bool formWindowEnabled = true;
+        QString typed;
+        QTimer during;
+        during.setSingleShot(true);
+        connect(&during, &QTimer::timeout, [&] {
+            formWindowEnabled = window_->isEnabled();
+            other.setFocus();
+            QTest::keyClick(other.windowHandle(), 'x');  // as the window system delivers a key
+            typed = other.text();
+        });
+        connect(&warning, &FormWarning::checkStarted, [&] { during.start(100); });
+        MatchResult result;
+        QCOMPARE(warning.checkForm(QUrl(QString::fromStdString(slow.url("/order"))), result), -1);
+        QVERIFY(!formWindowEnabled);
+        QCOMPARE(typed, QString("x"));
+        QVERIFY(window_->isEnabled());
     }
 
     void targetWithoutPath_isCheckedAtTheRoot() {

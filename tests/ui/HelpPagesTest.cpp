@@ -46,6 +46,18 @@ class HelpPagesTest : public QObject {
         }
     }
 
+    // The browser adds its own name to a page's title: a title says "Perchlight Help" once.
+    void titles_nameTheHelpOnce() {
+        for (const QString& topic : HelpPages::topics()) {
+            const QString page = read(helpFile(topic));
+            const qsizetype start = page.indexOf("<title>");
+            const qsizetype end = page.indexOf("</title>");
+            QVERIFY2(start >= 0 && end > start, qPrintable(topic));
+            const QString title = page.mid(start + 7, end - start - 7);
+            QVERIFY2(title.count("Perchlight Help", Qt::CaseInsensitive) <= 1, qPrintable(title));
+        }
+    }
+
     void topicUrl_staysInTheHelpFolder() {
         QCOMPARE(HelpPages::topicUrl("/opt/perchlight", "forms.html"),
                  QUrl::fromLocalFile("/opt/perchlight/help/forms.html"));

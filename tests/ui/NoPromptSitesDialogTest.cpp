@@ -9,6 +9,7 @@
 #include "PreferenceTestEnvironment.h"
 #include "prefs/BirdBroadcast.h"
 #include "prefs/P3PPreferences.h"
+#include "ui/DialogSupport.h"
 #include "ui/NoPromptSitesDialog.h"
 
 namespace perchlight {
@@ -135,6 +136,25 @@ class NoPromptSitesDialogTest : public QObject {
         NoPromptSitesDialog::run(*preferences_, nullptr, nullptr);
         QCOMPARE(sitesOf(*preferences_), (QStringList{a_, b_}));
         QVERIFY(!preferences_->dontWarnOnForms());
+    }
+
+    void f1_onlyBeeps() {
+        int beeps = 0;
+        const std::function<void()> beep = DialogSupport::beeper();
+        DialogSupport::beeper() = [&beeps] { ++beeps; };
+        bool openAfterF1 = false;
+        DialogDriver driver("dialog242", [&](QWidget* dialog) {
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QTest::keyClick(dialog->findChild<QListWidget*>("list353"), Qt::Key_F1);
+            openAfterF1 = dialog->isVisible();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        NoPromptSitesDialog::run(*preferences_, nullptr, nullptr);
+        DialogSupport::beeper() = beep;
+        QVERIFY(openAfterF1);
+        QCOMPARE(beeps, 1);
+        QCOMPARE(sitesOf(*preferences_), (QStringList{a_, b_}));
     }
 
     void warnBox_greysTheList_andIsStoredOnOk() {

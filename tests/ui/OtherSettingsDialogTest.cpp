@@ -140,9 +140,13 @@ class OtherSettingsDialogTest : public QObject {
         QCOMPARE(preferences_->snapshot().sounds, 6u);
     }
 
-    void failingSave_showsAnErrorBox_andCloses() {
+    // What cannot be stored is not kept either: the values stay as stored, nobody is told, and
+    // the dialog stays open with the user's choices.
+    void failingSave_showsAnErrorBox_keepsTheDialogAndTheStoredValues() {
         std::filesystem::remove(env_->settingsFile());
-        OtherSettingsDialog dialog(*preferences_, nullptr);
+        RecordingBroadcast broadcast;
+        OtherSettingsDialog dialog(*preferences_, &broadcast);
+        dialog.show();
         box(dialog, 387)->click();
         QString text;
         DialogDriver error("errorBox", [&](QWidget* box) {
@@ -151,7 +155,11 @@ class OtherSettingsDialogTest : public QObject {
         });
         dialog.findChild<QPushButton*>("button1")->click();
         QCOMPARE(text, QString("Error: Unable to access registry key"));
-        QCOMPARE(dialog.result(), OtherSettingsDialog::kOk);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), 0);
+        QVERIFY(box(dialog, 387)->isChecked());
+        QCOMPARE(preferences_->snapshot().userPreferences, 0u);
+        QVERIFY(broadcast.commands.empty());
     }
 
   private:

@@ -79,6 +79,16 @@ class PolicyAddressesTest : public QObject {
                                "Cookies from other sites detected: 0   \n"
                                "Cookies from other sites blocked: 0    "));
     }
+
+    // The address goes into the text as it stands, even where it looks like a placeholder.
+    void cookieReport_ofAnAddressHoldingPercentDigits_keepsTheAddress() {
+        const QString text =
+            CookieReport::text("http://shop.example/a%2Fb%3", CookieCounts{1, 2, 3, 4});
+        QCOMPARE(text, QString("Cookies from \"http://shop.example/a%2Fb%3\" detected: 1   \n"
+                               "Cookies from \"http://shop.example/a%2Fb%3\" blocked: 2    \n"
+                               "Cookies from other sites detected: 3   \n"
+                               "Cookies from other sites blocked: 4    "));
+    }
 };
 
 }  // namespace perchlight

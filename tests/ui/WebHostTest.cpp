@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBrowser>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -9,6 +10,7 @@
 #include "LoopbackServer.h"
 #include "PreferenceTestEnvironment.h"
 #include "core/MatchResult.h"
+#include "ui/DialogSupport.h"
 #include "ui/WebHost.h"
 
 namespace perchlight {
@@ -92,6 +94,56 @@ class WebHostTest : public QObject {
             QVERIFY(driver.answered());
             QVERIFY(summaryFiles(directory).isEmpty());
         }
+    }
+
+    // The page takes the keys, yet Escape cancels the dialog and F1 only beeps.
+    void keys_escapeCancels_f1Beeps() {
+        int beeps = 0;
+        const std::function<void()> beep = DialogSupport::beeper();
+        DialogSupport::beeper() = [&beeps] { ++beeps; };
+        WebHost host(WebHost::kSummaryDialog, {});
+        QVERIFY(host.showSummary(conflictingResult()));
+        bool openAfterF1 = false;
+        DialogDriver driver("dialog219", [&](QWidget* dialog) {
+            auto* shown = static_cast<WebHost*>(dialog);
+            QSignalSpy loaded(shown->view(), &QWebEngineView::loadFinished);
+            loaded.wait(15000);
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QWidget* focus = dialog->focusWidget() != nullptr ? dialog->focusWidget() : dialog;
+            QTest::keyClick(focus, Qt::Key_F1);
+            openAfterF1 = dialog->isVisible();
+            QTest::keyClick(focus, Qt::Key_Escape);
+        });
+        const int result = host.exec();
+        DialogSupport::beeper() = beep;
+        QVERIFY(driver.answered());
+        QVERIFY(openAfterF1);
+        QCOMPARE(beeps, 1);
+        QCOMPARE(result, int(QDialog::Rejected));
+    }
+
+    // Drawn as text, the summary needs no browser view; its web links go to the opener.
+    void textRenderer_showsTheSummary_andWebLinksGoToTheOpener() {
+        QList<QUrl> opened;
+        WebHost host(
+            WebHost::kSummaryDialog, [&](const QUrl& url) { opened << url; }, nullptr,
+            WebHost::Renderer::Text);
+        QVERIFY(host.view() == nullptr);
+        MatchResult result = conflictingResult();
+        result.disclosureUri = "http://shop.example/privacy.html";
+        QVERIFY(host.showSummary(result));
+        auto* text = host.findChild<QTextBrowser*>("webHostText");
+        QVERIFY(text != nullptr);
+        const QString shown = text->toPlainText();
+        QVERIFY2(shown.contains("does not match your preferences"), qPrintable(shown));
+        QVERIFY(shown.contains("Shares your purchases with others"));
+        QVERIFY(!shown.contains("expandIt"));
+        emit text->anchorClicked(QUrl("javascript:alert(1)"));
+        emit text->anchorClicked(QUrl("http://shop.example/privacy.html"));
+        QCOMPARE(opened, QList<QUrl>{QUrl("http://shop.example/privacy.html")});
+        host.show();
+        test::screenshot(host, "dialog219-summary-text");
     }
 
     void summary_showsTheVerdictInRed_forAConflict() {
