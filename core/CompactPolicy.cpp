@@ -515,7 +515,8 @@ std::vector<CompactMismatch> compareCompactPolicy(const CompactPolicy& compact,
             case G::kCategories:
                 return categoryWords(element) + " data";
             case G::kAccess:
-                return "access to " + accessWords(element);
+                return element == "nonident" ? std::string("that no identified data is kept")
+                                             : "access to " + accessWords(element);
             case G::kTest:
                 return std::string("a test policy");
             case G::kNonIdentifiable:

@@ -256,6 +256,12 @@ TEST(CompactPolicyCompare, NamesWhatIsLeftOutAndWhatIsUnsupported) {
     // A suffix does not make a token a different one.
     EXPECT_THAT(mismatchTokens("ALL TELo OUR STP NAV", {"ALL", "TEL", "OUR", "STP", "NAV"}),
                 IsEmpty());
+    // NOI while the policy gives access.
+    EXPECT_EQ(compareCompactPolicy(parseCompactPolicy("NOI CUR OUR STP NAV"),
+                                   {"ALL", "CUR", "OUR", "STP", "NAV"})
+                  .front()
+                  .text,
+              "NOI claims that no identified data is kept, which the full policy does not declare");
     const std::vector<CompactMismatch> left =
         compareCompactPolicy(parseCompactPolicy("ALL CUR OUR STP NAV"), {"ALL", "CUR", "TEL"});
     ASSERT_EQ(left.size(), 4u);
