@@ -166,20 +166,29 @@ class RuleExplainer {
         } else {
             return;
         }
-        std::vector<MatchedElement>& elements = reasonFor(statement).elements;
-        if (std::find(elements.begin(), elements.end(), matched) == elements.end()) {
+        StatementReason* reason = reasonFor(statement);
+        if (!reason) {
+            return;
+        }
+        std::vector<MatchedElement>& elements = reason->elements;
+        if (elements.size() < kMaxReasonElements &&
+            std::find(elements.begin(), elements.end(), matched) == elements.end()) {
             elements.push_back(std::move(matched));
         }
     }
 
-    StatementReason& reasonFor(int statement) {
+    // The reason of the statement, or none once kMaxReasonStatements are recorded.
+    StatementReason* reasonFor(int statement) {
         for (StatementReason& reason : reasons_) {
             if (reason.statement == statement) {
-                return reason;
+                return &reason;
             }
         }
+        if (reasons_.size() >= kMaxReasonStatements) {
+            return nullptr;
+        }
         reasons_.push_back({statement, {}, {}});
-        return reasons_.back();
+        return &reasons_.back();
     }
 
     const MatchResult& result_;

@@ -121,6 +121,33 @@ TEST(RuleReasonRecord, RulesWithoutDescriptionOrThatStopRecordNothing) {
     EXPECT_THAT(otherwise.firedRules[0].statements, IsEmpty());
 }
 
+TEST(RuleReasonLimits, KeepTheFirstStatementsAndElements) {
+    std::string statements;
+    for (int i = 0; i < 100; ++i) {
+        statements += statement("admin", "unrelated", "purchase");
+    }
+    std::string data;
+    for (int i = 0; i < 50; ++i) {
+        data += "<DATA ref='#dynamic.x" + std::to_string(i) +
+                "'><CATEGORIES><purchase/></CATEGORIES></DATA>";
+    }
+    statements +=
+        "<STATEMENT><PURPOSE><admin/></PURPOSE><RECIPIENT><public/></RECIPIENT>"
+        "<RETENTION><stated-purpose/></RETENTION><DATA-GROUP>" +
+        data + "</DATA-GROUP></STATEMENT>";
+    const MatchResult all = evaluate(ruleSet(kSharesPurchases), policy(statements));
+    ASSERT_EQ(all.firedRules.size(), 1u);
+    EXPECT_EQ(all.firedRules[0].statements.size(), kMaxReasonStatements);
+    EXPECT_EQ(all.firedRules[0].statements.back().statement,
+              static_cast<int>(kMaxReasonStatements));
+    const MatchResult many =
+        evaluate(ruleSet(kSharesPurchases),
+                 policy(statements.substr(statements.find("<STATEMENT><PURPOSE><admin/></PURPOSE>"
+                                                          "<RECIPIENT><public/>"))));
+    ASSERT_EQ(many.firedRules.size(), 1u);
+    EXPECT_EQ(many.firedRules[0].statements[0].elements.size(), kMaxReasonElements);
+}
+
 struct LineCase {
     std::vector<MatchedElement> elements;
     const char* line;
