@@ -26,6 +26,8 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     int verdict() const { return verdict_; }
     const std::vector<std::string>& sounds() const { return sounds_; }
     bool truncated() const { return truncated_; }
+    // The P3P headers of the page and the frames it read, in the order they were read.
+    const std::vector<SeenP3PHeader>& p3pHeaders() const { return p3pHeaders_; }
 
     P3PMatchInfo& matchInfo() override { return info_; }
     CheckIndicator& indicator() override { return *this; }
@@ -49,6 +51,7 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     Url pageUrl_;
     bool posted_ = false;
     bool truncated_ = false;
+    std::vector<SeenP3PHeader> p3pHeaders_;
     int verdict_ = kVerdictUnknown;
     std::vector<std::string> sounds_;
 };

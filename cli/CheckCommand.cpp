@@ -8,6 +8,7 @@
 #include "browser/AgentServices.h"
 #include "cli/ExitStatus.h"
 #include "cli/HeadlessCheck.h"
+#include "cli/WhyOutput.h"
 #include "retrieval/P3PMatchInfo.h"
 
 namespace perchlight::cli {
@@ -37,6 +38,8 @@ struct Report {
     std::vector<ItemReport> items;
     ChosenRuleSet rules;
     PageCheckNotes notes;
+    std::vector<SeenP3PHeader> p3pHeaders;
+    bool why = false;
 };
 
 void printText(std::ostream& out, const Report& report) {
@@ -49,9 +52,8 @@ void printText(std::ostream& out, const Report& report) {
     if (!report.notes.why.empty()) {
         out << "why:     " << report.notes.why << "\n";
     }
-    for (const std::string& description : report.main.descriptions) {
-        out << "  - " << description << "\n";
-    }
+    printDescriptions(out, report.main, report.why);
+    printCompactPolicies(out, report.p3pHeaders, report.main);
     for (const ItemReport& item : report.items) {
         out << item.url << "\t" << item.state << "\t" << item.type << "\t" << item.policy << "\n";
     }
@@ -67,6 +69,8 @@ void printJson(std::ostream& out, const Report& report) {
         {"policy", report.main.policyUrl.str()},
         {"state", report.main.state},
         {"descriptions", report.main.descriptions},
+        {"firedRules", firedRulesJson(report.main)},
+        {"compactPolicies", compactPoliciesJson(report.p3pHeaders, report.main)},
         {"embedded", nlohmann::json::array()}};
     if (!report.notes.why.empty()) {
         json["error"] = report.notes.why;
@@ -100,6 +104,8 @@ CheckCommand::CheckCommand(CLI::App& app)
     command_->add_flag("--post", post_, "The page was reached by posting a form");
     ruleSet_.addTo(*command_);
     command_->add_flag("--json", json_, "Print the result as JSON");
+    command_->add_flag("--why", why_,
+                       "Under each fired rule, the statements and elements that made it fire");
 }
 
 bool CheckCommand::selected() const {
@@ -118,8 +124,13 @@ int CheckCommand::run(AgentServices& services, std::ostream& out, std::ostream& 
     }
     P3PMatchInfo info(services.referenceStore(), services.cache());
     const PageCheckOutcome outcome = checkPageHeadless(services, page, post_, info);
-    Report report{url_, outcome.verdict, info.mainResult(), itemReports(info), *rules, {}};
+    Report report{url_, outcome.verdict, info.mainResult(), itemReports(info), *rules, {}, {},
+                  why_};
     report.notes = notesFor(page, outcome, report.main, rules->file);
+    report.p3pHeaders = outcome.p3pHeaders;
+    if (report.main.compactPolicy.empty()) {
+        report.main.compactPolicy = compactPolicyFor(outcome.p3pHeaders, outcome.page);
+    }
     if (json_) {
         printJson(out, report);
     } else {

@@ -27,6 +27,7 @@ class CheckCommand : public Command {
     RuleSetOptions ruleSet_;
     bool post_ = false;
     bool json_ = false;
+    bool why_ = false;
 };
 
 }  // namespace perchlight::cli

@@ -15,6 +15,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/RuleSetOptions.h"
 #include "cli/SummaryOutput.h"
+#include "cli/WhyOutput.h"
 #include "core/P3PEvaluator.h"
 #include "summary/PolicySummary.h"
 #include "util/Error.h"
@@ -123,7 +124,7 @@ nlohmann::json summaryJson(const PolicySummary& summary) {
 }
 
 void printText(std::ostream& out, EvaluationCode code, const MatchResult& result,
-               const Url& policyUrl) {
+               const Url& policyUrl, bool why) {
     out << "policy:  " << policyUrl.str() << "\n";
     out << "code:    " << static_cast<int>(code) << " (" << codeText(code) << ")\n";
     out << "verdict: " << verdictText(result.state) << "\n";
@@ -133,9 +134,7 @@ void printText(std::ostream& out, EvaluationCode code, const MatchResult& result
     if (!result.optOutUri.empty()) {
         out << "opt-out: " << result.optOutUri << "\n";
     }
-    for (const std::string& description : result.descriptions) {
-        out << "  - " << description << "\n";
-    }
+    printDescriptions(out, result, why);
     if (code == EvaluationCode::kEvaluated || code == EvaluationCode::kEvaluatedTest) {
         printDigest(out, result);
     }
@@ -153,6 +152,7 @@ void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result
         {"disclosureUri", result.disclosureUri},
         {"optOutUri", result.optOutUri},
         {"descriptions", result.descriptions},
+        {"firedRules", firedRulesJson(result)},
         {"summary", summaryJson(result.summary)},
     };
     // Site text may hold bytes that are not UTF-8; replace them rather than fail.
@@ -217,6 +217,8 @@ EvaluateCommand::EvaluateCommand(CLI::App& app)
     command_->add_option("--request", requestUri_,
                          "URI of the request the policy covers (for APPEL:REQUEST rules)");
     command_->add_flag("--json", json_, "Print the match result as JSON");
+    command_->add_flag("--why", why_,
+                       "Under each fired rule, the statements and elements that made it fire");
     command_->add_option("--html", htmlPath_, "Also write the HTML summary page to this file");
 }
 
@@ -251,7 +253,7 @@ int EvaluateCommand::run(AgentServices& services, std::ostream& out, std::ostrea
             if (json_) {
                 printJson(out, *code, result, policyUrl);
             } else {
-                printText(out, *code, result, policyUrl);
+                printText(out, *code, result, policyUrl, why_);
             }
             if (!htmlPath_.empty() && !writeHtml(*code, result, htmlPath_, err)) {
                 return kExitNotEvaluated;

@@ -30,6 +30,7 @@ class EvaluateCommand : public Command {
     std::string requestUri_;
     std::string htmlPath_;
     bool json_ = false;
+    bool why_ = false;
 };
 
 }  // namespace perchlight::cli

@@ -1,5 +1,6 @@
 #include "cli/HeadlessCheck.h"
 
+#include <algorithm>
 #include <ostream>
 #include <thread>
 
@@ -92,6 +93,16 @@ PageCheckOutcome checkPageHeadless(AgentServices& services, const Url& page, boo
         outcome.error = error.message();
     }
     outcome.verdict = owner.verdict();
+    outcome.p3pHeaders = owner.p3pHeaders();
+    for (SeenP3PHeader& seen : info.p3pHeaders()) {
+        const bool known = std::any_of(outcome.p3pHeaders.begin(), outcome.p3pHeaders.end(),
+                                       [&](const SeenP3PHeader& one) {
+                                           return one.url == seen.url && one.value == seen.value;
+                                       });
+        if (!known) {
+            outcome.p3pHeaders.push_back(std::move(seen));
+        }
+    }
     return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/MatchResult.h"
+#include "retrieval/Globals.h"
 #include "util/Url.h"
 
 namespace perchlight {
@@ -29,6 +30,7 @@ struct PageCheckOutcome {
     int verdict = -1;
     Url page;           // the page that loaded, after its redirects: the one checked
     std::string error;  // why the check could not run as it should, or empty
+    std::vector<SeenP3PHeader> p3pHeaders;  // of the page, its frames and the header probe
 };
 
 // What the output of a page command says about the check besides its verdict: the page that

@@ -8,6 +8,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/HeadlessCheck.h"
 #include "cli/SummaryOutput.h"
+#include "cli/WhyOutput.h"
 #include "retrieval/P3PMatchInfo.h"
 #include "summary/SummaryPage.h"
 
@@ -18,6 +19,8 @@ SummaryCommand::SummaryCommand(CLI::App& app)
     command_->add_option("URL", url_, "Absolute http or https URL of the page")->required();
     ruleSet_.addTo(*command_);
     command_->add_option("--html", htmlPath_, "Also write the HTML summary page to this file");
+    command_->add_flag("--why", why_,
+                       "Under each fired rule, the statements and elements that made it fire");
 }
 
 bool SummaryCommand::selected() const {
@@ -35,7 +38,10 @@ int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream
     P3PMatchInfo info(services.referenceStore(), services.cache());
     const PageCheckOutcome outcome = checkPageHeadless(services, page, false, info);
     const int verdict = outcome.verdict;
-    const MatchResult main = info.mainResult();
+    MatchResult main = info.mainResult();
+    if (main.compactPolicy.empty()) {
+        main.compactPolicy = compactPolicyFor(outcome.p3pHeaders, outcome.page);
+    }
     const PageCheckNotes notes = notesFor(page, outcome, main, rules->file);
     out << SummaryPage().tooltipText(main) << "\n";
     out << "rules: " << rules->label << " (" << rules->file << ")\n";
@@ -46,12 +52,15 @@ int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream
         err << "perchlight: " << notes.why << "\n";
     }
     if (main.state != kStateNoConflict && main.state != kStateConflict) {
+        printCompactPolicies(out, outcome.p3pHeaders, main);
         if (!htmlPath_.empty()) {
             err << "perchlight: no summary page without a valid policy\n";
         }
         return kExitPageUnknown;
     }
     out << "policy: " << main.policyUrl.str() << "\n";
+    printDescriptions(out, main, why_);
+    printCompactPolicies(out, outcome.p3pHeaders, main);
     printDigest(out, main);
     if (!htmlPath_.empty() && !writeSummaryHtml(main, htmlPath_, err)) {
         return kExitPageUnknown;

@@ -27,6 +27,7 @@ class SummaryCommand : public Command {
     std::string url_;
     RuleSetOptions ruleSet_;
     std::string htmlPath_;
+    bool why_ = false;
 };
 
 }  // namespace perchlight::cli

@@ -9,6 +9,7 @@
 #include "browser/AgentServices.h"
 #include "browser/PageCollector.h"
 #include "cli/HeadlessCheck.h"
+#include "cli/SurveyCompact.h"
 #include "retrieval/CheckOwner.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
@@ -262,6 +263,7 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     record.code = run.code;
     fillResults(info, record);
     const MatchResult main = info.mainResult();
+    fillCompactFields(page.headers, main, record);
     if (!record.policy.empty()) {
         record.route = known                  ? SurveyRoute::kKnown
                        : !owner.linkAsked()   ? SurveyRoute::kWellKnown

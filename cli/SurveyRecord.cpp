@@ -107,8 +107,13 @@ std::string toJsonLine(const SurveyRecord& record) {
                                  {"rules", record.rules},       {"items", items},
                                  {"requests", record.requests}, {"ms", record.milliseconds},
                                  {"error", record.error},       {"http_status", record.httpStatus}};
+    nlohmann::ordered_json full = line;
+    full["cp"] = record.cp ? nlohmann::ordered_json(*record.cp) : nlohmann::ordered_json(nullptr);
+    full["cp_problems"] = record.cpProblems;
+    full["cp_mismatches"] = record.cpMismatches;
+    full["fired_elements"] = record.firedElements;
     // Site text that is not UTF-8 is written with replacement characters rather than refused.
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return full.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::optional<SurveyRecord> fromJsonLine(const std::string& line) {
@@ -134,6 +139,12 @@ std::optional<SurveyRecord> fromJsonLine(const std::string& line) {
         record.milliseconds = json.value("ms", 0L);
         record.error = json.value("error", "");
         record.httpStatus = json.value("http_status", 0L);
+        if (json.contains("cp") && json["cp"].is_string()) {
+            record.cp = json["cp"].get<std::string>();
+        }
+        record.cpProblems = json.value("cp_problems", std::vector<std::string>());
+        record.cpMismatches = json.value("cp_mismatches", std::vector<std::string>());
+        record.firedElements = json.value("fired_elements", std::vector<std::string>());
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;  // a field of the wrong kind: not a line this tool wrote
     }

@@ -27,6 +27,10 @@ struct SurveyRecord {
     long milliseconds = 0;  // wall time of the whole check
     std::string error;      // an error class (see SurveyError) when the verdict is unknown
     long httpStatus = 0;    // the status behind an "http-status" error; else the page's status
+    std::optional<std::string> cp;           // the page's compact policy, when it sent one
+    std::vector<std::string> cpProblems;     // "class token" of each of its problems
+    std::vector<std::string> cpMismatches;   // "unsupported TOKEN" or "omitted TOKEN"
+    std::vector<std::string> firedElements;  // "PURPOSE telemarketing": what fired the rules
 };
 
 // Routes by which a page's policy is found, in the order the check tries them.

@@ -106,7 +106,8 @@ void writeBarChart(std::ostream& out, const std::string& title,
 
 }  // namespace
 
-SurveyReport::SurveyReport(const std::vector<SurveyRecord>& records) : sites_(records.size()) {
+SurveyReport::SurveyReport(const std::vector<SurveyRecord>& records)
+    : sites_(records.size()), compact_(records) {
     std::map<std::string, std::size_t> verdicts;
     std::map<std::string, std::size_t> routes;
     std::map<std::string, std::size_t> errors;
@@ -189,6 +190,7 @@ void SurveyReport::writeText(std::ostream& out) const {
     for (const auto& [rule, count] : rules_) {
         out << "  " << rightAligned(std::to_string(count), 6) << "  " << rule << "\n";
     }
+    compact_.writeText(out);
     out << "\nSlowest sites\n";
     for (const auto& [url, milliseconds] : slowest_) {
         out << "  " << rightAligned(seconds(milliseconds), 9) << "  " << url << "\n";

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/SurveyCompact.h"
 #include "cli/SurveyRecord.h"
 
 namespace perchlight::cli {
@@ -34,6 +35,7 @@ class SurveyReport {
     const std::vector<Count>& routes() const { return routes_; }
     const std::vector<Count>& errors() const { return errors_; }
     const std::vector<Count>& rules() const { return rules_; }
+    const CompactTally& compact() const { return compact_; }
 
   private:
     std::size_t sites_ = 0;
@@ -45,6 +47,7 @@ class SurveyReport {
     std::vector<Count> rules_;  // the kTopRules most fired
     std::vector<std::pair<std::string, long>> slowest_;
     std::vector<std::pair<std::string, long>> percentiles_;  // name, milliseconds
+    CompactTally compact_;
 };
 
 }  // namespace perchlight::cli

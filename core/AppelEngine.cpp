@@ -1,10 +1,12 @@
 #include "core/AppelEngine.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <utility>
 
 #include "core/PolicyModel.h"
+#include "core/ReasonText.h"
 #include "core/WildcardMatch.h"
 
 namespace perchlight {
@@ -67,6 +69,133 @@ bool childMatches(const XmlNode& expression, const XmlNode& child, const XmlNode
     return false;
 }
 
+// Policy elements whose children are values: a matched child is recorded under the parent's name.
+bool holdsValues(const std::string& name) {
+    return name == "PURPOSE" || name == "RECIPIENT" || name == "RETENTION" ||
+           name == "CATEGORIES" || name == "ACCESS";
+}
+
+std::string lowerCaseAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// Collects, for one fired rule, the statements and elements its expressions matched. Runs only
+// after a rule has fired, so the walk that decides stays as it is.
+class RuleExplainer {
+  public:
+    RuleExplainer(const XmlNode& policy, const MatchResult& result) : result_(result) {
+        int index = 0;
+        for (const XmlNodePtr& child : policy.children()) {
+            if (child->name == "STATEMENT") {
+                statementIndex_.emplace_back(child.get(), ++index);
+            }
+        }
+    }
+
+    std::vector<StatementReason> explain(const XmlNode& rule, const XmlNode& policy) {
+        for (const XmlNodePtr& expression : rule.children()) {
+            if (matchExpression(*expression, policy, result_)) {
+                explainMatch(*expression, policy, 0);
+            }
+        }
+        std::sort(reasons_.begin(), reasons_.end(),
+                  [](const StatementReason& a, const StatementReason& b) {
+                      return a.statement < b.statement;
+                  });
+        for (StatementReason& reason : reasons_) {
+            reason.line = reasonLine(reason);
+        }
+        return std::move(reasons_);
+    }
+
+  private:
+    // The expression is known to match the policy element.
+    void explainMatch(const XmlNode& expression, const XmlNode& policyElement, int statement) {
+        if (expression.name == "APPEL:OTHERWISE" || expression.name == "APPEL:REQUEST-GROUP") {
+            return;
+        }
+        const Connective connective = connectiveOf(expression);
+        if (connective == Connective::kNonOr || connective == Connective::kNonAnd) {
+            // The rule fired on what is absent: what the policy says there instead is the reason.
+            if (holdsValues(policyElement.name)) {
+                for (const XmlNodePtr& child : policyElement.children()) {
+                    record(statement, policyElement, *child);
+                }
+            }
+            return;
+        }
+        for (const XmlNodePtr& part : expression.children()) {
+            for (const XmlNodePtr& candidate : policyElement.children()) {
+                if (!matchExpression(*part, *candidate, result_)) {
+                    continue;
+                }
+                const int inner = candidate->name == "STATEMENT" ? indexOf(*candidate) : statement;
+                record(inner, policyElement, *candidate);
+                explainMatch(*part, *candidate, inner);
+            }
+        }
+    }
+
+    int indexOf(const XmlNode& statement) const {
+        for (const auto& [node, index] : statementIndex_) {
+            if (node == &statement) {
+                return index;
+            }
+        }
+        return 0;
+    }
+
+    void record(int statement, const XmlNode& parent, const XmlNode& element) {
+        MatchedElement matched;
+        if (holdsValues(parent.name)) {
+            matched = {parent.name, lowerCaseAscii(element.name)};
+        } else if (element.name == "DATA") {
+            const std::string* ref = element.attribute("REF");
+            matched = {"DATA", ref ? *ref : std::string()};
+        } else if (element.name == "DISPUTES") {
+            const std::string* type = element.attribute("RESOLUTION-TYPE");
+            matched = {"DISPUTES", type ? *type : std::string()};
+        } else if (element.name == "STATEMENT") {
+            reasonFor(statement);
+            return;
+        } else {
+            return;
+        }
+        StatementReason* reason = reasonFor(statement);
+        if (!reason) {
+            return;
+        }
+        std::vector<MatchedElement>& elements = reason->elements;
+        if (elements.size() < kMaxReasonElements &&
+            std::find(elements.begin(), elements.end(), matched) == elements.end()) {
+            elements.push_back(std::move(matched));
+        }
+    }
+
+    // The reason of the statement, or none once kMaxReasonStatements are recorded.
+    StatementReason* reasonFor(int statement) {
+        for (StatementReason& reason : reasons_) {
+            if (reason.statement == statement) {
+                return &reason;
+            }
+        }
+        if (reasons_.size() >= kMaxReasonStatements) {
+            return nullptr;
+        }
+        reasons_.push_back({statement, {}, {}});
+        return &reasons_.back();
+    }
+
+    const MatchResult& result_;
+    std::vector<std::pair<const XmlNode*, int>> statementIndex_;
+    std::vector<StatementReason> reasons_;
+};
+
 void runRules(const XmlNode& ruleSet, const XmlNode& policy, MatchResult& result) {
     result.state = kStateNotEvaluated;
     if (policy.children().empty() || policy.name != "POLICY") {
@@ -83,9 +212,16 @@ void runRules(const XmlNode& ruleSet, const XmlNode& policy, MatchResult& result
         return;
     }
     for (const XmlNodePtr& rule : ruleSet.children()) {
-        if (matchExpression(*rule, policy, result) &&
-            applyRule(rule->attributes, result) == RuleOutcome::kStop) {
+        if (!matchExpression(*rule, policy, result)) {
+            continue;
+        }
+        const std::size_t collected = result.descriptions.size();
+        if (applyRule(rule->attributes, result) == RuleOutcome::kStop) {
             break;
+        }
+        if (result.descriptions.size() > collected) {
+            result.firedRules.push_back(
+                {result.descriptions.back(), RuleExplainer(policy, result).explain(*rule, policy)});
         }
     }
     result.state = result.descriptions.empty() ? kStateNoConflict : kStateConflict;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -20,6 +21,12 @@ enum class Connective {
 };
 
 enum class RuleOutcome { kStop, kContinue };
+
+// Bounds on the reasons recorded for one fired rule: a policy of thousands of statements would
+// otherwise give every fired rule a list as long as itself. The first statements and the first
+// elements of each are kept; the verdict does not depend on them.
+inline constexpr std::size_t kMaxReasonStatements = 64;
+inline constexpr std::size_t kMaxReasonElements = 32;
 
 // Runs an APPEL rule set over a POLICY element: fills in default attributes, then fires every
 // matching rule up to the first fired "request" rule, collecting descriptions. The state becomes

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/AppelEngine.h"
+#include "core/CompactPolicy.h"
 #include "core/DataReferenceResolver.h"
 #include "core/PolicyModel.h"
 
@@ -53,6 +54,7 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
     }
     evaluateRuleSet(ruleSetRoot, policyElement, result);
     result.isTest = policyElement->hasChild("TEST");
+    result.impliedCompactTokens = impliedCompactTokens(*policyElement);
     if (digest_) {
         digest_(*policyElement, result);
     }

@@ -8,11 +8,13 @@
 #include <string_view>
 
 #include "core/BaseDataSchema.h"
+#include "core/CompactPolicy.h"
 #include "core/P3PEvaluator.h"
 #include "core/WildcardMatch.h"
 #include "core/XmlNode.h"
 #include "prefs/CookieHistory.h"
 #include "prefs/CookiePreferences.h"
+#include "retrieval/Globals.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
 #include "summary/PolicySummary.h"
@@ -209,6 +211,21 @@ void fuzzTemplateEngine(const std::uint8_t* data, std::size_t size) {
     page.tooltipText(result);
 }
 
+void fuzzCompactPolicy(const std::uint8_t* data, std::size_t size) {
+    static const std::vector<std::string> implied = {"NOI", "DSP", "CUR", "TELo",
+                                                     "UNR", "STP", "PUR", "PHY"};
+    const std::string text = bytes(data, size);
+    std::vector<std::string> values = p3pHeaderValues(text);
+    values.push_back(text);  // the bytes as one header value too
+    for (const std::string& value : values) {
+        const CompactPolicy compact = parseCompactPolicy(compactPolicyField(value).value_or(value));
+        for (const CompactProblem& problem : compact.problems) {
+            compactProblemText(problem);
+        }
+        compareCompactPolicy(compact, implied);
+    }
+}
+
 const std::vector<Target>& targets() {
     static const std::vector<Target> all = {
         {"xml_parse", fuzzXmlParse},
@@ -220,6 +237,7 @@ const std::vector<Target>& targets() {
         {"cookie_history", fuzzCookieHistory},
         {"wildcard_match", fuzzWildcardMatch},
         {"template_engine", fuzzTemplateEngine},
+        {"compact_policy", fuzzCompactPolicy},
     };
     return all;
 }

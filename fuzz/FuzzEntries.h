@@ -43,4 +43,8 @@ void fuzzWildcardMatch(const std::uint8_t* data, std::size_t size);
 // high rule set, and the template is filled with that result as page, statements and tooltip.
 void fuzzTemplateEngine(const std::uint8_t* data, std::size_t size);
 
+// The bytes as the raw header text of a response: its P3P header values, the compact policy of
+// each read, validated and compared with the tokens of the bundled marketing example.
+void fuzzCompactPolicy(const std::uint8_t* data, std::size_t size);
+
 }  // namespace perchlight::fuzz

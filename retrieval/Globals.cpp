@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <limits>
+#include <string_view>
 #include <system_error>
 
+#include "core/CompactPolicy.h"
 #include "util/Error.h"
 #include "util/Monitor.h"
 
@@ -47,6 +49,47 @@ Url extractPolicyRef(const std::string& headers, const Url& page) {
     } catch (const Error&) {
         return Url();
     }
+}
+
+std::vector<std::string> p3pHeaderValues(const std::string& headers) {
+    std::vector<std::string> values;
+    std::size_t at = 0;
+    while (at < headers.size()) {
+        std::size_t end = headers.find('\n', at);
+        if (end == std::string::npos) {
+            end = headers.size();
+        }
+        std::string_view line(headers.data() + at, end - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.starts_with("HTTP/")) {
+            values.clear();  // a later response of the chain: only its headers count
+        } else if (line.size() >= 4 && (line[0] == 'P' || line[0] == 'p') && line[1] == '3' &&
+                   (line[2] == 'P' || line[2] == 'p') && line[3] == ':') {
+            line.remove_prefix(4);
+            while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+                line.remove_prefix(1);
+            }
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) {
+                line.remove_suffix(1);
+            }
+            values.emplace_back(line);
+        }
+        at = end + 1;
+    }
+    return values;
+}
+
+std::string compactPolicyFor(const std::vector<SeenP3PHeader>& seen, const Url& url) {
+    for (const SeenP3PHeader& header : seen) {
+        if (header.url == url) {
+            if (std::optional<std::string> field = compactPolicyField(header.value)) {
+                return std::move(*field);
+            }
+        }
+    }
+    return {};
 }
 
 std::uint32_t parseHttpDate(const char* text) {

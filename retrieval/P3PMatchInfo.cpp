@@ -16,6 +16,11 @@ constexpr const char* kUnit = "P3PMatchInfo";
 
 }  // namespace
 
+std::vector<SeenP3PHeader> P3PMatchInfo::p3pHeaders() const {
+    MonitorLock guard(mapsLock_);
+    return p3pHeaders_;
+}
+
 Url wellKnownLocation(const Url& url) {
     return Url(url.base() + "/w3c/p3p.xml");
 }
@@ -27,6 +32,7 @@ void P3PMatchInfo::reset() {
     MonitorLock guard(mapsLock_);
     embedded_.clear();
     policies_.clear();
+    p3pHeaders_.clear();
     mainResult_ = MatchResult();
 }
 
@@ -55,6 +61,14 @@ int P3PMatchInfo::checkByHeader(const Url& page) {
     std::string headers;
     HttpClient::fetchHeaders(page.str(), headers, &running_);
     checkStop();
+    {
+        MonitorLock guard(mapsLock_);
+        for (std::string& value : p3pHeaderValues(headers)) {
+            if (p3pHeaders_.size() < kMaxSeenP3PHeaders) {
+                p3pHeaders_.push_back({page, std::move(value)});
+            }
+        }
+    }
     const Url reference = extractPolicyRef(headers, page);
     if (reference.empty()) {
         return -1;
@@ -186,7 +200,11 @@ Url P3PMatchInfo::mainPolicyUrl() const {
 
 MatchResult P3PMatchInfo::mainResult() const {
     MonitorLock guard(mapsLock_);
-    return mainResult_;
+    MatchResult result = mainResult_;
+    if (result.compactPolicy.empty()) {
+        result.compactPolicy = compactPolicyFor(p3pHeaders_, pageUrl_);
+    }
+    return result;
 }
 
 }  // namespace perchlight

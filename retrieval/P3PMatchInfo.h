@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/MatchResult.h"
+#include "retrieval/Globals.h"
 #include "util/Monitor.h"
 #include "util/Url.h"
 
@@ -65,6 +66,9 @@ class P3PMatchInfo {
     std::optional<MatchResult> embeddedResult(const Url& item) const;
     Url mainPolicyUrl() const;
     MatchResult mainResult() const;
+    // The P3P headers of the responses the check itself read (the page's header probe), whole:
+    // compact policy and all. Cleared by reset.
+    std::vector<SeenP3PHeader> p3pHeaders() const;
 
   private:
     ReferenceStore& store_;
@@ -74,6 +78,7 @@ class P3PMatchInfo {
     MatchResult mainResult_;
     std::map<Url, PageEntry> embedded_;
     std::map<Url, MatchResult> policies_;
+    std::vector<SeenP3PHeader> p3pHeaders_;
     std::atomic<bool> running_{true};
 };
 

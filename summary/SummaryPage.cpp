@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "core/CompactPolicy.h"
 #include "core/MatchResult.h"
 #include "summary/PolicySummary.h"
 #include "summary/TemplateEngine.h"
@@ -95,6 +96,8 @@ class PageValues {
     std::string statements(std::string_view format) const;
     std::string statementList(std::string_view format) const;
     std::string dataSharing(std::string_view format) const;
+    std::string firedHere(int statement) const;
+    std::string compactPolicyBox() const;
 
     bool matches() const { return result_.descriptions.empty(); }
 
@@ -164,8 +167,54 @@ std::string PageValues::statements(std::string_view format) const {
     std::string out;
     for (std::size_t i = 0; i < all.size(); ++i) {
         const int number = all.size() >= 2 ? static_cast<int>(i + 1) : 0;
-        out += formatArguments(format, Arguments{page_.buildStatement(all[i], number)});
+        out += formatArguments(format, Arguments{firedHere(static_cast<int>(i + 1)) +
+                                                 page_.buildStatement(all[i], number)});
     }
+    return out;
+}
+
+// The rules a statement made fire, named above it.
+std::string PageValues::firedHere(int statement) const {
+    std::string out;
+    for (const FiredRule& rule : result_.firedRules) {
+        for (const StatementReason& reason : rule.statements) {
+            if (reason.statement == statement) {
+                out +=
+                    "<P class=\"fired\">This statement fired the rule: " + text(rule.description) +
+                    "<br><i>" + text(reason.line) + "</i></P>\n";
+            }
+        }
+    }
+    return out;
+}
+
+// The page's compact policy in plain words: its tokens, what is wrong with them, and where they
+// disagree with the full policy.
+std::string PageValues::compactPolicyBox() const {
+    const CompactPolicy compact = parseCompactPolicy(result_.compactPolicy);
+    std::string out =
+        "<p>With its cookies this site also sends a short form of its policy: <code>" +
+        text(compact.text) + "</code></p>\n";
+    if (compact.valid()) {
+        out += "<p>The short form is well formed.</p>\n";
+    } else {
+        out += "<p>The short form is faulty:</p>\n<ul>\n";
+        for (const CompactProblem& problem : compact.problems) {
+            out += "<li>" + text(compactProblemText(problem)) + "</li>\n";
+        }
+        out += "</ul>\n";
+    }
+    const std::vector<CompactMismatch> mismatches =
+        compact.tokens.empty() ? std::vector<CompactMismatch>()
+                               : compareCompactPolicy(compact, result_.impliedCompactTokens);
+    if (!mismatches.empty()) {
+        out += "<p>It does not say what the full policy says:</p>\n<ul>\n";
+        for (const CompactMismatch& mismatch : mismatches) {
+            out += "<li>" + text(mismatch.text) + "</li>\n";
+        }
+        out += "</ul>\n";
+    }
+    out += "<p>The verdict above comes from the full policy alone.</p>\n";
     return out;
 }
 
@@ -257,6 +306,9 @@ std::string PageValues::value(std::string_view key, std::string_view format) con
     if (key == "MisMatches") {
         return each(result_.descriptions);
     }
+    if (key == "CompactPolicy") {
+        return result_.compactPolicy.empty() || !html_ ? std::string() : one(compactPolicyBox());
+    }
     if (key == "StatementList") {
         return statementList(format);
     }
@@ -329,9 +381,22 @@ std::string SummaryPage::tooltipText(const MatchResult& result) const {
                                      : result.state == kStateConflict ? kTooltipConflict
                                                                       : kTooltipNoPolicy;
     const PageValues values(*this, dllPath_, result, false);
-    return fill(tooltip, [&](std::string_view key, std::string_view format) {
+    std::string text = fill(tooltip, [&](std::string_view key, std::string_view format) {
         return values.value(key, format);
     });
+    if (result.state == kStateConflict && !result.firedRules.empty()) {
+        text += "\n";
+        for (const FiredRule& rule : result.firedRules) {
+            text += "\n";
+            for (std::size_t i = 0; i < rule.statements.size(); ++i) {
+                text += (i > 0 ? "; " : "") + rule.statements[i].line;
+            }
+            if (rule.statements.empty()) {
+                text += "the policy as a whole";
+            }
+        }
+    }
+    return text;
 }
 
 std::string SummaryPage::pageKeys(std::string_view key, std::string_view format,

@@ -27,6 +27,13 @@ expect_run(1 "\"BusinessPostalCity\": \"Bristol\""
            evaluate ${DATA}/examples/bookshop.xml ${HIGH} --json)
 expect_run(1 "\"optOutUri\": \"http://retail.example/optout.html\""
            evaluate ${DATA}/examples/marketing.xml ${HIGH} --json)
+# Why each rule fired: under its description the statement, in words, and the elements.
+expect_run(1 "      statement 1: shares purchase data with unrelated companies\n        RECIPIENT unrelated\n        DATA #dynamic.miscdata\n        CATEGORIES purchase"
+           evaluate ${DATA}/examples/marketing.xml --rules ${DATA}/appel-low.xml --why)
+expect_json(1 "firedRules;0;statements;0;statement" "1"
+            evaluate ${DATA}/examples/marketing.xml --rules ${DATA}/appel-low.xml --json)
+expect_json(1 "firedRules;0;statements;0;elements;0;element" "RECIPIENT"
+            evaluate ${DATA}/examples/marketing.xml --rules ${DATA}/appel-low.xml --json)
 expect_run(2 "Cannot read" evaluate ${DATA}/examples/shop-basic.xml
            --rules ${DATA}/examples/nonexistent.xml)
 expect_run(2 "XML parse error" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH})

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "TestSupport.h"
 #include "util/Error.h"
@@ -34,6 +35,28 @@ TEST(ExtractPolicyRef, YieldsNothingWithoutTwoQuotes) {
 
 TEST(ExtractPolicyRef, UnresolvableValueIsAbsent) {
     EXPECT_TRUE(extractPolicyRef("P3P: policyref=\"http://[bad\"\r\n", kPage).empty());
+}
+
+TEST(P3PHeaderValues, AreTheWholeValuesOfTheLastResponse) {
+    const std::string chain =
+        "HTTP/1.1 302 Found\r\nP3P: CP=\"OLD\"\r\nLocation: /b\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\np3p:  policyref=\"/w3c/p3p.xml\", "
+        "CP=\"NOI DSP\" \r\nP3P: CP=\"ALL\"\r\nX-P3P: no\r\n\r\n";
+    EXPECT_EQ(
+        p3pHeaderValues(chain),
+        (std::vector<std::string>{"policyref=\"/w3c/p3p.xml\", CP=\"NOI DSP\"", "CP=\"ALL\""}));
+    EXPECT_TRUE(p3pHeaderValues("").empty());
+    EXPECT_TRUE(p3pHeaderValues("HTTP/1.1 200 OK\nP3P").empty());
+}
+
+TEST(P3PHeaderValues, CompactPolicyOfAUrlIsTheFirstSeen) {
+    const Url page("http://a.example/");
+    const std::vector<SeenP3PHeader> seen = {{Url("http://b.example/"), "CP=\"ALL\""},
+                                             {page, "policyref=\"/p.xml\""},
+                                             {page, "CP=\"NOI\""},
+                                             {page, "CP=\"NON\""}};
+    EXPECT_EQ(compactPolicyFor(seen, page), "NOI");
+    EXPECT_EQ(compactPolicyFor(seen, Url("http://c.example/")), "");
 }
 
 TEST(ParseHttpDate, ReadsTheThreeHttpForms) {

@@ -99,6 +99,31 @@ TEST_F(PageCheckTest, Discovery_ThenTheLinkThenTheHeader) {
     EXPECT_EQ(check(headed, "/headed.html"), kVerdictMatched);
 }
 
+TEST_F(PageCheckTest, CompactPolicy_HeadersOfThePageAndItsFramesAreKeptWhole) {
+    serve("/w3c/p3p.xml", kReferences);
+    serve("/index.html", "<iframe src=/frame.html></iframe>", "CP=\"TEL CURa\"");
+    serve("/frame.html", "<p>framed</p>", "policyref=\"/w3c/p3p.xml\", CP=\"ALL\"");
+    loopback_.start();
+    HeadlessOwner owner(info_);
+    // The page's compact policy is faulty and says it telemarkets: the verdict is the full one's.
+    EXPECT_EQ(check(owner, "/index.html"), kVerdictMatched);
+    ASSERT_EQ(owner.p3pHeaders().size(), 2u);
+    EXPECT_EQ(owner.p3pHeaders()[0].url, Url(loopback_.url("/index.html")));
+    EXPECT_EQ(owner.p3pHeaders()[0].value, "CP=\"TEL CURa\"");
+    EXPECT_EQ(owner.p3pHeaders()[1].value, "policyref=\"/w3c/p3p.xml\", CP=\"ALL\"");
+}
+
+TEST_F(PageCheckTest, CompactPolicy_TheHeaderProbeKeepsThePagesCompactPolicy) {
+    serve("/refs.xml", kReferences);
+    serve("/headed.html", "<p>no link</p>", "policyref=\"/refs.xml\", CP=\"NOI\"");
+    loopback_.start();
+    HeadlessOwner headed(info_);
+    EXPECT_EQ(check(headed, "/headed.html"), kVerdictMatched);
+    ASSERT_EQ(info_.p3pHeaders().size(), 1u);
+    EXPECT_EQ(info_.p3pHeaders()[0].value, "policyref=\"/refs.xml\", CP=\"NOI\"");
+    EXPECT_EQ(info_.mainResult().compactPolicy, "NOI");
+}
+
 TEST_F(PageCheckTest, Discovery_APostedPageIsNotProbedAndWithoutPolicyIsUnknown) {
     serve("/form.html", "<p>thanks</p>", "policyref=\"/refs.xml\"");
     serve("/refs.xml", kReferences);

@@ -149,6 +149,52 @@ TEST_F(SummaryPageTest, Tooltip_ChosenByState) {
     EXPECT_EQ(page_.tooltipText(result_), "Valid policy not found");
 }
 
+TEST_F(SummaryPageTest, Tooltip_OneLinePerFiredRule) {
+    result_.state = kStateConflict;
+    result_.descriptions = {"A", "B"};
+    result_.firedRules = {
+        {"A", {{2, {}, "statement 2: shares purchase data with unrelated companies"}}},
+        {"B",
+         {{1, {}, "statement 1: uses your data for telemarketing"},
+          {3, {}, "statement 3: uses your data for telemarketing"}}}};
+    EXPECT_EQ(page_.tooltipText(result_),
+              "Shop's privacy policy  does not match your preferences: \n\nA\nB\n\n"
+              "statement 2: shares purchase data with unrelated companies\n"
+              "statement 1: uses your data for telemarketing; statement 3: uses your data for "
+              "telemarketing");
+}
+
+TEST_F(SummaryPageTest, Statement_MarkedWithTheRulesItFired) {
+    result_.state = kStateConflict;
+    result_.descriptions = {"Shares <b>purchases</b>"};
+    result_.firedRules = {{"Shares <b>purchases</b>", {{2, {}, "statement 2: shares"}}}};
+    result_.summary.statements = {StatementRecord{"One", {}, {}, {}, ""},
+                                  StatementRecord{"Two", {}, {}, {}, ""}};
+    const std::string html = page_.buildPage(result_);
+    const std::size_t mark = html.find("This statement fired the rule: Shares &lt;b&gt;purchases");
+    ASSERT_NE(mark, std::string::npos);
+    EXPECT_LT(html.find("Policy Statement 1"), mark);
+    EXPECT_GT(html.find("Policy Statement 2"), mark);
+    EXPECT_EQ(count(html, "class=\"fired\""), 1);
+    EXPECT_NE(html.find("<i>statement 2: shares</i>"), std::string::npos);
+}
+
+TEST_F(SummaryPageTest, CompactPolicy_BoxOnlyWhenTheSiteSentOne) {
+    EXPECT_EQ(page_.buildPage(result_).find("Compact policy"), std::string::npos);
+    result_.compactPolicy = "NOI CURA OUR STP NAV <script>";
+    result_.impliedCompactTokens = {"NOI", "CUR", "OUR", "STP", "NAV", "TEL"};
+    const std::string html = page_.buildPage(result_);
+    EXPECT_NE(html.find("<h3>Compact policy</h3>"), std::string::npos);
+    EXPECT_NE(html.find("<code>NOI CURA OUR STP NAV &lt;script&gt;</code>"), std::string::npos);
+    EXPECT_NE(html.find("<li>unknown token CURA (did you mean CUR?)</li>"), std::string::npos);
+    EXPECT_NE(html.find("the full policy declares use for the current activity"), std::string::npos)
+        << "CUR is left out once CURA is not read as it";
+    EXPECT_NE(html.find("and the compact policy has no TEL"), std::string::npos);
+    EXPECT_EQ(html.find("<script>"), std::string::npos);
+    result_.compactPolicy = "NOI CUR OUR STP NAV TEL";
+    EXPECT_NE(page_.buildPage(result_).find("The short form is well formed."), std::string::npos);
+}
+
 // Every group of the page, as the browser reads it: its id and the toggle that opens it.
 void collectGroups(const GumboNode* node, std::map<std::string, std::string>& groups,
                    std::map<std::string, std::string>& toggles) {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <iosfwd>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <vector>
+
+#include "retrieval/Globals.h"
+
+namespace perchlight {
+struct MatchResult;
+}
+
+namespace perchlight::cli {
+
+// Prints the descriptions of the fired rules, one per line; with why, under each the statements
+// that made it fire and their matched elements.
+void printDescriptions(std::ostream& out, const MatchResult& result, bool why);
+// The fired rules as data: description, and per statement its index, line and elements.
+nlohmann::json firedRulesJson(const MatchResult& result);
+
+// Prints the compact policy of each P3P header that has one, with its problems and, against the
+// result's full policy, its mismatches; nothing when there is none.
+void printCompactPolicies(std::ostream& out, const std::vector<SeenP3PHeader>& seen,
+                          const MatchResult& result);
+// The same as data: url, cp, valid, cp_problems [{class, token, text}], cp_mismatches.
+nlohmann::json compactPoliciesJson(const std::vector<SeenP3PHeader>& seen,
+                                   const MatchResult& result);
+
+}  // namespace perchlight::cli
