@@ -2,6 +2,7 @@
 
 #include "browser/PageCollector.h"
 #include "retrieval/HttpClient.h"
+#include "retrieval/PageFetch.h"
 #include "util/Error.h"
 
 namespace perchlight {
@@ -33,13 +34,21 @@ std::optional<FetchedDocument> fetchPage(const Url& url) {
 bool HeadlessOwner::loadPage(const Url& page, bool posted) {
     posted_ = posted;
     pageUrl_ = page;
-    const std::optional<FetchedDocument> document = fetchPage(page);
-    if (!document) {
+    // The page itself is read so that a failure can say why, as a browser's error page does.
+    pageOutcome_ =
+        PageFetch::fetch(page.str(), std::chrono::seconds(HttpClient::kTotalTimeoutSeconds));
+    std::optional<std::string> html = std::move(pageOutcome_.body);
+    pageOutcome_.body.reset();
+    if (!html) {
         return false;
     }
-    pageUrl_ = document->url;
+    try {
+        pageUrl_ = Url(pageOutcome_.finalUrl);
+    } catch (const Error&) {
+        // libcurl's own URL: keep the one asked for
+    }
     PageCollector collector(fetchPage);
-    const CollectedPage collected = collector.collect(document->html, pageUrl_);
+    const CollectedPage collected = collector.collect(*html, pageUrl_);
     embedded_ = collected.embedded;
     linkPolicyRef_ = collected.linkPolicyRef;
     truncated_ = collected.truncated;

@@ -5,6 +5,7 @@
 
 #include "retrieval/CheckOwner.h"
 #include "retrieval/P3PMatchInfo.h"
+#include "retrieval/PageFetch.h"
 
 namespace perchlight {
 
@@ -21,6 +22,8 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     // The page that loaded: where its redirects ended, else the page asked for. The page a
     // browser shows, and so the one to check.
     const Url& pageUrl() const { return pageUrl_; }
+    // How reading the page went (its status, or why nothing answered); the body is not kept.
+    const FetchOutcome& pageOutcome() const { return pageOutcome_; }
 
     // The verdict shown last, and the sounds that played ("no policy", "no match", "match").
     int verdict() const { return verdict_; }
@@ -47,6 +50,7 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     std::vector<EmbeddedItem> embedded_;
     Url linkPolicyRef_;
     Url pageUrl_;
+    FetchOutcome pageOutcome_;
     bool posted_ = false;
     bool truncated_ = false;
     int verdict_ = kVerdictUnknown;

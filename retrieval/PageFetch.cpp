@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 #include "retrieval/HttpClient.h"
 #include "retrieval/RequestTally.h"
@@ -70,6 +71,8 @@ FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds 
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    char message[CURL_ERROR_SIZE] = "";
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, message);
     const CURLcode code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &outcome.status);
     char* effective = nullptr;
@@ -84,6 +87,16 @@ FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds 
         }
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
         outcome.failure = TransportFailure::kTimeout;  // the status came, the body did not
+    }
+    if (outcome.failure != TransportFailure::kNone) {
+        long systemError = 0;
+        curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &systemError);
+        if (systemError != 0) {
+            outcome.reason =
+                std::error_code(static_cast<int>(systemError), std::generic_category()).message();
+        } else {
+            outcome.reason = message[0] != '\0' ? message : curl_easy_strerror(code);
+        }
     }
     if (code == CURLE_OK && !body.overflowed && outcome.status >= 200 && outcome.status <= 299) {
         outcome.body = std::move(body.data);

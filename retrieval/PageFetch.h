@@ -15,6 +15,9 @@ struct FetchOutcome {
     std::string finalUrl;  // after redirects; the URL asked for when nothing answered
     long status = 0;       // the final HTTP status; 0 when no response arrived
     TransportFailure failure = TransportFailure::kNone;
+    // libcurl's reason for a failure: the system's error text when a system call failed (such
+    // as "Connection refused"), else libcurl's own message; empty without a failure.
+    std::string reason;
     std::string headers;              // raw header text of every response in the chain
     std::optional<std::string> body;  // only for a complete answer with a 2xx status
 };

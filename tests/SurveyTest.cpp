@@ -242,6 +242,11 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
             EXPECT_TRUE(record["route"] == "well-known" || record["route"] == "known");
         } else if (name == "missing") {
             EXPECT_EQ(record["http_status"], 404);
+            // The page, its reference file and the missing policy, each once: the reason is
+            // told from what the check got.
+            EXPECT_EQ(record["requests"], 3);
+        } else if (name == "notxml") {
+            EXPECT_EQ(record["requests"], 3);
         } else if (name == "conflicting") {
             EXPECT_FALSE(record["rules"].empty());
             EXPECT_EQ(record["policy"], site("conflicting").url("/w3c/policy.xml"));
