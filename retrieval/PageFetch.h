@@ -22,8 +22,9 @@ struct FetchOutcome {
     std::optional<std::string> body;  // only for a complete answer with a 2xx status
 };
 
-// A retrieval on the calling thread that reports its outcome instead of hiding it: for the page
-// a survey reads and for finding out why a policy could not be had. Same limits as HttpClient's
+// A retrieval that the calling thread waits for (it runs on the transfer engine) and that reports
+// its outcome instead of hiding it: for the page a survey reads and for finding out why a policy
+// could not be had. Same limits as HttpClient's
 // downloads (http and https only, bounded redirects, header and body sizes), with a time-out
 // of the caller's. Counted by RequestTally. Thread-safe.
 class PageFetch {
