@@ -101,12 +101,13 @@ std::string toJsonLine(const SurveyRecord& record) {
                          {"check", item.check},
                          {"policy", item.policy}});
     }
-    const nlohmann::ordered_json line = {{"url", record.url},           {"final_url", record.finalUrl},
-                                 {"verdict", record.verdict},   {"policy", record.policy},
-                                 {"route", record.route},       {"code", record.code},
-                                 {"rules", record.rules},       {"items", items},
-                                 {"requests", record.requests}, {"ms", record.milliseconds},
-                                 {"error", record.error},       {"http_status", record.httpStatus}};
+    const nlohmann::ordered_json line = {
+        {"url", record.url},           {"final_url", record.finalUrl},
+        {"verdict", record.verdict},   {"policy", record.policy},
+        {"route", record.route},       {"code", record.code},
+        {"rules", record.rules},       {"items", items},
+        {"requests", record.requests}, {"ms", record.milliseconds},
+        {"error", record.error},       {"http_status", record.httpStatus}};
     // Site text that is not UTF-8 is written with replacement characters rather than refused.
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

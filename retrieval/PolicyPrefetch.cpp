@@ -37,6 +37,16 @@ class PrefetchRound {
         if (jobs_.empty()) {
             return info_.running();
         }
+        // One document needs no thread: the check thread fetches it itself, waiting on its own
+        // monitor, so a cancellation still stops it at once.
+        if (jobs_.size() == 1) {
+            try {
+                jobs_.front()();
+            } catch (...) {
+                // left to the check, as on a prefetch thread
+            }
+            return info_.running();
+        }
         const std::size_t count = std::min(jobs_.size(), PolicyPrefetch::kMaxParallel);
         RequestTally::Counter* const tally = RequestTally::current();
         CheckDocuments* const documents = CheckDocuments::current();

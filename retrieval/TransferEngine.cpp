@@ -1,6 +1,7 @@
 #include "retrieval/TransferEngine.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -27,14 +28,18 @@ class Engine {
   public:
     Engine() {
         curl_global_init(CURL_GLOBAL_DEFAULT);
+        makeMulti();
+        thread_ = std::thread([this] { loop(); });
+        thread_.detach();
+    }
+
+    void makeMulti() {
         multi_.reset(curl_multi_init());
         curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS,
                           TransferEngine::kMaxHostConnections);
         curl_multi_setopt(multi_.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS,
                           TransferEngine::kMaxConnections);
         curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, TransferEngine::kMaxConnections);
-        thread_ = std::thread([this] { loop(); });
-        thread_.detach();
     }
 
     std::uint64_t start(Entry entry) {
@@ -45,8 +50,8 @@ class Engine {
             id = ++lastId_;
             entry.id = id;
             adding_.push_back(std::move(entry));
+            curl_multi_wakeup(multi_.get());
         }
-        curl_multi_wakeup(multi_.get());
         return id;
     }
 
@@ -54,11 +59,18 @@ class Engine {
         {
             std::lock_guard<std::mutex> guard(lock_);
             cancelling_.push_back(id);
+            curl_multi_wakeup(multi_.get());
         }
-        curl_multi_wakeup(multi_.get());
     }
 
     int active() const { return active_; }
+
+    void closeIdleConnections() {
+        std::unique_lock<std::mutex> guard(lock_);
+        const std::uint64_t asked = ++closingAsked_;
+        curl_multi_wakeup(multi_.get());
+        closed_.wait(guard, [this, asked] { return closingDone_ >= asked; });
+    }
 
   private:
     void loop() {
@@ -72,8 +84,29 @@ class Engine {
                     finish(message->easy_handle, message->data.result);
                 }
             }
+            closeIdleWhenAsked();
             curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
         }
+    }
+
+    // A new multi handle has an empty connection cache; the old one closes what it kept. Only
+    // with nothing running, so no transfer loses its connection.
+    void closeIdleWhenAsked() {
+        std::unique_ptr<CURLM, MultiDeleter> old;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (closingAsked_ == closingDone_ || !running_.empty() || !adding_.empty()) {
+                return;
+            }
+            old = std::move(multi_);
+            makeMulti();
+        }
+        old.reset();
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            closingDone_ = closingAsked_;
+        }
+        closed_.notify_all();
     }
 
     void takeWork() {
@@ -130,12 +163,16 @@ class Engine {
         --active_;
     }
 
+    // Replaced only by the event thread and under lock_; other threads use it under lock_.
     std::unique_ptr<CURLM, MultiDeleter> multi_;
     std::thread thread_;
     std::mutex lock_;
     std::vector<Entry> adding_;              // guarded by lock_
     std::vector<std::uint64_t> cancelling_;  // guarded by lock_
     std::uint64_t lastId_ = 0;               // guarded by lock_
+    std::uint64_t closingAsked_ = 0;         // guarded by lock_
+    std::uint64_t closingDone_ = 0;          // guarded by lock_
+    std::condition_variable closed_;
     std::atomic<int> active_{0};
     // The event thread's own.
     std::map<CURL*, Entry> running_;
@@ -161,6 +198,10 @@ void TransferEngine::cancel(std::uint64_t id) {
 
 int TransferEngine::active() {
     return engine().active();
+}
+
+void TransferEngine::closeIdleConnections() {
+    engine().closeIdleConnections();
 }
 
 }  // namespace perchlight

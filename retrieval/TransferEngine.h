@@ -40,6 +40,9 @@ class TransferEngine {
     static void cancel(std::uint64_t id);
     // Transfers started and not yet ended or cancelled and removed.
     static int active();
+    // Closes the idle connections kept for reuse once no transfer runs (at the end of a survey,
+    // say); returns when they are closed. Transfers started meanwhile open new ones.
+    static void closeIdleConnections();
 };
 
 }  // namespace perchlight
