@@ -34,6 +34,7 @@ std::optional<FetchedDocument> fetchPage(const Url& url) {
 bool HeadlessOwner::loadPage(const Url& page, bool posted) {
     posted_ = posted;
     pageUrl_ = page;
+    pageHeaders_.reset();
     // The page itself is read so that a failure can say why, as a browser's error page does.
     pageOutcome_ =
         PageFetch::fetch(page.str(), std::chrono::seconds(HttpClient::kTotalTimeoutSeconds));
@@ -47,6 +48,7 @@ bool HeadlessOwner::loadPage(const Url& page, bool posted) {
     } catch (const Error&) {
         // libcurl's own URL: keep the one asked for
     }
+    pageHeaders_ = lastResponseHeaders(pageOutcome_.headers);
     PageCollector collector(fetchPage);
     const CollectedPage collected = collector.collect(*html, pageUrl_);
     embedded_ = collected.embedded;

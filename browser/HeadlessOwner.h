@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     const std::vector<EmbeddedItem>& embeddedContent() const override { return embedded_; }
     const Url& linkPolicyReference() const override { return linkPolicyRef_; }
     bool postedNavigation() const override { return posted_; }
+    const std::string* pageResponseHeaders() const override {
+        return pageHeaders_ ? &*pageHeaders_ : nullptr;
+    }
 
     void showChecking() override { verdict_ = kVerdictUnknown; }
     void showVerdict(int verdict, bool) override { verdict_ = verdict; }
@@ -51,6 +55,7 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     Url linkPolicyRef_;
     Url pageUrl_;
     FetchOutcome pageOutcome_;
+    std::optional<std::string> pageHeaders_;  // of the page's last response, once it loaded
     bool posted_ = false;
     bool truncated_ = false;
     int verdict_ = kVerdictUnknown;

@@ -39,6 +39,7 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
     explicit SurveyOwner(P3PMatchInfo& info) : info_(info) {}
 
     void setPage(CollectedPage page) { page_ = std::move(page); }
+    void setPageHeaders(std::string headers) { pageHeaders_ = std::move(headers); }
     int verdict() const { return verdict_; }
     bool linkAsked() const { return linkAsked_; }
     bool headerAsked() const { return headerAsked_; }
@@ -55,6 +56,9 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
         headerAsked_ = true;
         return false;
     }
+    const std::string* pageResponseHeaders() const override {
+        return pageHeaders_ ? &*pageHeaders_ : nullptr;
+    }
 
     void showChecking() override { verdict_ = kVerdictUnknown; }
     void showVerdict(int verdict, bool) override { verdict_ = verdict; }
@@ -63,6 +67,7 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
     P3PMatchInfo& info_;
     Monitor checkMonitor_;
     CollectedPage page_;
+    std::optional<std::string> pageHeaders_;
     std::atomic<int> verdict_{kVerdictUnknown};
     mutable std::atomic<bool> linkAsked_{false};
     mutable std::atomic<bool> headerAsked_{false};
@@ -254,6 +259,8 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     }
     P3PMatchInfo info(services_.referenceStore(), services_.cache());
     SurveyOwner owner(info);
+    // The page's own answer gives its "policyref=" header: it is not asked for twice.
+    owner.setPageHeaders(lastResponseHeaders(page.headers));
     if (page.body) {
         // Frames, like the page, are read where their redirects end.
         PageCollector collector([this](const Url& frame) -> std::optional<FetchedDocument> {

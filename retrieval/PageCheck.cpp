@@ -58,7 +58,7 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
             }
         }
         if (!found && !owner.postedNavigation()) {
-            code = info.checkByHeader(page);
+            code = info.checkByHeader(page, owner.pageResponseHeaders());
         }
     }
     if (!owner.embeddedContent().empty()) {

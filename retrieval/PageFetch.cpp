@@ -58,6 +58,19 @@ TransportFailure failureOf(CURLcode code) {
 
 }  // namespace
 
+std::string lastResponseHeaders(const std::string& chain) {
+    for (std::size_t line = chain.size(); line > 0;) {
+        line = chain.rfind("HTTP/", line - 1);
+        if (line == std::string::npos) {
+            break;
+        }
+        if (line == 0 || chain[line - 1] == '\n') {
+            return chain.substr(line);
+        }
+    }
+    return chain;
+}
+
 FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds timeout) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

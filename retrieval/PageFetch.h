@@ -22,6 +22,10 @@ struct FetchOutcome {
     std::optional<std::string> body;  // only for a complete answer with a 2xx status
 };
 
+// The header text of the last response in raw header text of a chain of responses (redirects
+// first): from its status line on.
+std::string lastResponseHeaders(const std::string& chain);
+
 // A retrieval that the calling thread waits for (it runs on the transfer engine) and that reports
 // its outcome instead of hiding it: for the page a survey reads and for finding out why a policy
 // could not be had. Same limits as HttpClient's

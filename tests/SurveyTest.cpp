@@ -254,6 +254,11 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
             EXPECT_EQ(record["route"], "link");
         } else if (name == "headeronly") {
             EXPECT_EQ(record["route"], "header");
+            // The page's own answer gives its header: the page, the reference file it names and
+            // the policy, and the well-known location tried first.
+            EXPECT_EQ(record["requests"], 4);
+        } else if (name == "nopolicy") {
+            EXPECT_EQ(record["requests"], 2);
         } else if (name == "matching") {
             EXPECT_EQ(record["route"], "well-known");
             EXPECT_GE(record["requests"], 3);
