@@ -65,11 +65,12 @@ class Engine {
 
     int active() const { return active_; }
 
-    void closeIdleConnections() {
+    bool closeIdleConnections() {
         std::unique_lock<std::mutex> guard(lock_);
         const std::uint64_t asked = ++closingAsked_;
         curl_multi_wakeup(multi_.get());
         closed_.wait(guard, [this, asked] { return closingDone_ >= asked; });
+        return closedLast_;
     }
 
   private:
@@ -95,7 +96,13 @@ class Engine {
         std::unique_ptr<CURLM, MultiDeleter> old;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            if (closingAsked_ == closingDone_ || !running_.empty() || !adding_.empty()) {
+            if (closingAsked_ == closingDone_) {
+                return;
+            }
+            if (!running_.empty() || !adding_.empty()) {
+                closedLast_ = false;
+                closingDone_ = closingAsked_;
+                closed_.notify_all();
                 return;
             }
             old = std::move(multi_);
@@ -104,6 +111,7 @@ class Engine {
         old.reset();
         {
             std::lock_guard<std::mutex> guard(lock_);
+            closedLast_ = true;
             closingDone_ = closingAsked_;
         }
         closed_.notify_all();
@@ -172,6 +180,7 @@ class Engine {
     std::uint64_t lastId_ = 0;               // guarded by lock_
     std::uint64_t closingAsked_ = 0;         // guarded by lock_
     std::uint64_t closingDone_ = 0;          // guarded by lock_
+    bool closedLast_ = false;                // guarded by lock_
     std::condition_variable closed_;
     std::atomic<int> active_{0};
     // The event thread's own.
@@ -200,8 +209,8 @@ int TransferEngine::active() {
     return engine().active();
 }
 
-void TransferEngine::closeIdleConnections() {
-    engine().closeIdleConnections();
+bool TransferEngine::closeIdleConnections() {
+    return engine().closeIdleConnections();
 }
 
 }  // namespace perchlight

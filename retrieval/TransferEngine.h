@@ -40,9 +40,9 @@ class TransferEngine {
     static void cancel(std::uint64_t id);
     // Transfers started and not yet ended or cancelled and removed.
     static int active();
-    // Closes the idle connections kept for reuse once no transfer runs (at the end of a survey,
-    // say); returns when they are closed. Transfers started meanwhile open new ones.
-    static void closeIdleConnections();
+    // Closes the idle connections kept for reuse (at the end of a survey, say) when no transfer
+    // runs; false, closing nothing, while one does. Transfers started later open new ones.
+    static bool closeIdleConnections();
 };
 
 }  // namespace perchlight

@@ -261,7 +261,9 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
             EXPECT_EQ(record["requests"], 2);
         } else if (name == "matching") {
             EXPECT_EQ(record["route"], "well-known");
-            EXPECT_GE(record["requests"], 3);
+            // Its page and well-known location at least; the policy is counted by whichever of
+            // this check and the redirecting site's (the same page) fetched it first.
+            EXPECT_GE(record["requests"], 2);
         }
     }
     // The report of the finished output, as text and as a page without scripts.

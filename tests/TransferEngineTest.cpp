@@ -178,7 +178,7 @@ TEST_F(TransferEngineTest, ManyChecks_WellAbove64InFlightEveryVerdictRightNoDesc
     EXPECT_EQ(matched, kSites);
     EXPECT_GE(gate_.largest(), kHeldTogether);
     ASSERT_TRUE(test::transfersEnd());
-    TransferEngine::closeIdleConnections();
+    EXPECT_TRUE(TransferEngine::closeIdleConnections());
     EXPECT_EQ(settledDescriptors(before), before);
 }
 
