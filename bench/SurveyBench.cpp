@@ -4,11 +4,10 @@
 // the command-line tool (sites per second, peak resident size, requests against documents).
 // Sites are host names under "localhost", which libcurl resolves to 127.0.0.1 itself; one server
 // tells them apart by the Host header.
-// httplib's default backlog of 5 pending connections makes a burst of connects wait for the
-// kernel's one-second SYN retry: the benchmark would measure that instead of the round trips.
-#define CPPHTTPLIB_LISTEN_BACKLOG 1024
 #include <httplib.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,25 +37,49 @@ namespace fs = std::filesystem;
 using namespace perchlight;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::milliseconds kLatency{50};
+// SURVEY_LATENCY_MS, SURVEY_SITES and SURVEY_JOBS (0: the survey's own default) change the
+// survey's run; the cold check always runs at 50 ms.
+std::atomic<long long> latencyMilliseconds{50};
+std::chrono::milliseconds latency() {
+    return std::chrono::milliseconds(latencyMilliseconds.load());
+}
 constexpr int kItemSites = 10;
-constexpr int kSurveySites = 1000;
+int kSurveySites = 1000;
 constexpr int kSharedPolicies = 10;
 constexpr int kRepetitions = 3;
 
 // Every host under "localhost" is a site: "page" serves a page with one image from each item
 // site "i0" ... "i9"; "sN" serves a survey page with an image from "cdn", and its reference file
 // names one of ten policies on "policies"; every other site covers itself with its own policy.
+// httplib's compiled library listens with a queue of 5 pending connections, so a burst of
+// connects waits for the kernel's one-second SYN retry and the benchmark would measure that
+// instead of the round trips. Listening again on the same socket deepens its queue.
+void deepenListenQueue(int port) {
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t flagLength = sizeof listening;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagLength) == 0 && listening) {
+            listen(fd, 4096);
+        }
+    }
+}
+
 class LatencySites {
   public:
     LatencySites() {
         policy_ = bench::readFile(fs::path(PERCHLIGHT_DATA_DIR) / "examples" / "shop-basic.xml");
-        server_.new_task_queue = [] { return new httplib::ThreadPool(512); };
+        // A thread per request in flight, so the server keeps up with a survey's own default.
+        server_.new_task_queue = [] { return new httplib::ThreadPool(2100); };
         server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            std::this_thread::sleep_for(kLatency);
+            std::this_thread::sleep_for(latency());
             answer(request, response);
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
+        deepenListenQueue(port_);
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -164,7 +187,7 @@ std::pair<double, long> coldCheck(LatencySites& sites, AgentServices& services, 
         if (owner.verdict() != kVerdictMatched) {
             std::printf("  the page did not match (verdict %d)\n", owner.verdict());
         }
-        best = std::min(best, seconds / std::chrono::duration<double>(kLatency).count());
+        best = std::min(best, seconds / std::chrono::duration<double>(latency()).count());
         requests = sites.requests();
     }
     return {best, requests};
@@ -212,9 +235,20 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
     const fs::path records = home / "survey.jsonl";
     fs::remove_all(home / "cache");
     sites.resetCounts();
-    const auto [seconds, cpuSeconds, peak] =
-        runTool({PERCHLIGHT_PROGRAM, "survey", list.string(), "--out", records.string(), "--jobs",
-                 std::to_string(jobs), "--level", "medium"});
+    std::vector<std::string> command{PERCHLIGHT_PROGRAM, "survey",  list.string(), "--out",
+                                     records.string(),   "--level", "medium"};
+    if (jobs != 0) {
+        command.push_back("--jobs");
+        command.push_back(std::to_string(jobs));
+    }
+    rusage serverBefore{};
+    getrusage(RUSAGE_SELF, &serverBefore);
+    const auto [seconds, cpuSeconds, peak] = runTool(command);
+    rusage serverAfter{};
+    getrusage(RUSAGE_SELF, &serverAfter);
+    const auto cpu = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+    const double serverSeconds = cpu(serverAfter.ru_utime) + cpu(serverAfter.ru_stime) -
+                                 cpu(serverBefore.ru_utime) - cpu(serverBefore.ru_stime);
     std::ifstream in(records);
     long lines = 0;
     long matched = 0;
@@ -222,9 +256,10 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
         matched += line.find("\"verdict\":\"matched\"") != std::string::npos;
     }
     std::printf(
-        "  --jobs %-3d %5.2f s  %4.0f sites/s  cpu %4.2f ms/site  peak %5.1f MiB  "
+        "  --jobs %-4s %6.2f s  %5.0f sites/s  cpu %4.2f ms/site (server %4.2f)  peak %5.1f MiB  "
         "requests %ld for %zu documents  records %ld (%ld matched)\n",
-        jobs, seconds, kSurveySites / seconds, cpuSeconds * 1000 / kSurveySites, peak / 1024.0,
+        jobs != 0 ? std::to_string(jobs).c_str() : "def", seconds, kSurveySites / seconds,
+        cpuSeconds * 1000 / kSurveySites, serverSeconds * 1000 / kSurveySites, peak / 1024.0,
         sites.requests(), sites.documents(), lines, matched);
 }
 
@@ -243,6 +278,9 @@ fs::path makeHome() {
 
 int main() {
     perchlight::retainFreedHeap();  // as the headless tool does
+    if (const char* sites = std::getenv("SURVEY_SITES")) {
+        kSurveySites = std::atoi(sites);
+    }
     const fs::path home = makeHome();
     setenv("PERCHLIGHT_HOME", home.c_str(), 1);
     LatencySites sites;
@@ -252,7 +290,7 @@ int main() {
         std::printf(
             "Cold check of a page with %d items from %d sites, %lld ms per answer "
             "(page load included; fastest of %d):\n",
-            kItemSites, kItemSites, static_cast<long long>(kLatency.count()), kRepetitions);
+            kItemSites, kItemSites, static_cast<long long>(latency().count()), kRepetitions);
         const auto [before, requestsBefore] = coldCheck(sites, services, false);
         const auto [after, requestsAfter] = coldCheck(sites, services, true);
         std::printf("  one after the other  %5.1f round trips  %ld requests\n", before,
@@ -260,12 +298,15 @@ int main() {
         std::printf("  with the prefetch    %5.1f round trips  %ld requests\n", after,
                     requestsAfter);
     }
+    if (const char* value = std::getenv("SURVEY_LATENCY_MS")) {
+        latencyMilliseconds = std::atoi(value);
+    }
     std::printf(
         "\nSurvey of %d sites (%d shared policies, one shared item site), %lld ms per "
         "answer, fresh cache:\n",
-        kSurveySites, kSharedPolicies, static_cast<long long>(kLatency.count()));
+        kSurveySites, kSharedPolicies, static_cast<long long>(latency().count()));
     const char* only = std::getenv("SURVEY_JOBS");
-    for (int jobs : only ? std::vector<int>{std::atoi(only)} : std::vector<int>{16, 64, 128}) {
+    for (int jobs : only ? std::vector<int>{std::atoi(only)} : std::vector<int>{0, 64}) {
         survey(sites, home, jobs);
     }
     if (!std::getenv("SURVEY_KEEP")) {

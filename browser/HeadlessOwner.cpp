@@ -3,6 +3,7 @@
 #include "browser/PageCollector.h"
 #include "retrieval/Globals.h"
 #include "retrieval/HttpClient.h"
+#include "retrieval/PageFetch.h"
 #include "util/Error.h"
 
 namespace perchlight {
@@ -49,13 +50,32 @@ bool HeadlessOwner::loadPage(const Url& page, bool posted) {
     posted_ = posted;
     pageUrl_ = page;
     p3pHeaders_.clear();
-    const std::optional<FetchedDocument> document = fetchPage(page, p3pHeaders_);
-    if (!document) {
+    pageHeaders_.reset();
+    // The page itself is read so that a failure can say why, as a browser's error page does.
+    pageOutcome_ =
+        PageFetch::fetch(page.str(), std::chrono::seconds(HttpClient::kTotalTimeoutSeconds));
+    std::optional<std::string> html = std::move(pageOutcome_.body);
+    pageOutcome_.body.reset();
+    Url loaded = page;
+    try {
+        if (!pageOutcome_.finalUrl.empty()) {
+            loaded = Url(pageOutcome_.finalUrl);
+        }
+    } catch (const Error&) {
+        // libcurl's own URL: keep the one asked for
+    }
+    for (std::string& value : p3pHeaderValues(pageOutcome_.headers)) {
+        if (p3pHeaders_.size() < kMaxSeenP3PHeaders) {
+            p3pHeaders_.push_back({loaded, std::move(value)});
+        }
+    }
+    if (!html) {
         return false;
     }
-    pageUrl_ = document->url;
+    pageUrl_ = loaded;
+    pageHeaders_ = lastResponseHeaders(pageOutcome_.headers);
     PageCollector collector([this](const Url& frame) { return fetchPage(frame, p3pHeaders_); });
-    const CollectedPage collected = collector.collect(document->html, pageUrl_);
+    const CollectedPage collected = collector.collect(*html, pageUrl_);
     embedded_ = collected.embedded;
     linkPolicyRef_ = collected.linkPolicyRef;
     truncated_ = collected.truncated;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "retrieval/CheckOwner.h"
 #include "retrieval/P3PMatchInfo.h"
+#include "retrieval/PageFetch.h"
 
 namespace perchlight {
 
@@ -21,6 +23,8 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     // The page that loaded: where its redirects ended, else the page asked for. The page a
     // browser shows, and so the one to check.
     const Url& pageUrl() const { return pageUrl_; }
+    // How reading the page went (its status, or why nothing answered); the body is not kept.
+    const FetchOutcome& pageOutcome() const { return pageOutcome_; }
 
     // The verdict shown last, and the sounds that played ("no policy", "no match", "match").
     int verdict() const { return verdict_; }
@@ -35,6 +39,9 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     const std::vector<EmbeddedItem>& embeddedContent() const override { return embedded_; }
     const Url& linkPolicyReference() const override { return linkPolicyRef_; }
     bool postedNavigation() const override { return posted_; }
+    const std::string* pageResponseHeaders() const override {
+        return pageHeaders_ ? &*pageHeaders_ : nullptr;
+    }
 
     void showChecking() override { verdict_ = kVerdictUnknown; }
     void showVerdict(int verdict, bool) override { verdict_ = verdict; }
@@ -49,6 +56,8 @@ class HeadlessOwner : public CheckOwner, public CheckIndicator {
     std::vector<EmbeddedItem> embedded_;
     Url linkPolicyRef_;
     Url pageUrl_;
+    FetchOutcome pageOutcome_;
+    std::optional<std::string> pageHeaders_;  // of the page's last response, once it loaded
     bool posted_ = false;
     bool truncated_ = false;
     std::vector<SeenP3PHeader> p3pHeaders_;

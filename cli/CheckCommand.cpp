@@ -100,7 +100,8 @@ int refuse(std::ostream& out, std::ostream& err, bool json, const std::string& p
 
 CheckCommand::CheckCommand(CLI::App& app)
     : command_(app.add_subcommand("check", "Check a web page and its embedded content")) {
-    command_->add_option("URL", url_, "Absolute http or https URL of the page")->required();
+    command_->add_option("URL", url_, "http or https URL of the page, or a bare host name")
+        ->required();
     command_->add_flag("--post", post_, "The page was reached by posting a form");
     ruleSet_.addTo(*command_);
     command_->add_flag("--json", json_, "Print the result as JSON");

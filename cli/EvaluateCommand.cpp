@@ -123,11 +123,16 @@ nlohmann::json summaryJson(const PolicySummary& summary) {
             {"statements", statements}};
 }
 
+// ruleSetFault names the rule set and its fault when the policy was evaluated against a file
+// that is no rule set; empty otherwise. why prints the reasons under each fired rule.
 void printText(std::ostream& out, EvaluationCode code, const MatchResult& result,
-               const Url& policyUrl, bool why) {
+               const Url& policyUrl, bool why, const std::string& ruleSetFault) {
     out << "policy:  " << policyUrl.str() << "\n";
     out << "code:    " << static_cast<int>(code) << " (" << codeText(code) << ")\n";
     out << "verdict: " << verdictText(result.state) << "\n";
+    if (!ruleSetFault.empty()) {
+        out << "why:     " << ruleSetFault << "\n";
+    }
     if (!result.disclosureUri.empty()) {
         out << "full policy: " << result.disclosureUri << "\n";
     }
@@ -141,7 +146,7 @@ void printText(std::ostream& out, EvaluationCode code, const MatchResult& result
 }
 
 void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result,
-               const Url& policyUrl) {
+               const Url& policyUrl, const std::string& ruleSetFault) {
     nlohmann::json document = {
         {"policyUrl", policyUrl.str()},
         {"code", static_cast<int>(code)},
@@ -158,6 +163,8 @@ void printJson(std::ostream& out, EvaluationCode code, const MatchResult& result
     // Site text may hold bytes that are not UTF-8; replace them rather than fail.
     if (code != EvaluationCode::kEvaluated && code != EvaluationCode::kEvaluatedTest) {
         document["error"] = {{"input", "policy"}, {"message", codeText(code)}};
+    } else if (!ruleSetFault.empty()) {
+        document["error"] = {{"input", "rules"}, {"message", ruleSetFault}};
     }
     out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
@@ -240,6 +247,13 @@ int EvaluateCommand::run(AgentServices& services, std::ostream& out, std::ostrea
     // A rule set that cannot be evaluated against is named as the input at fault, before the
     // policy is looked at.
     Failure failure{"rules", RuleSetOptions::problemWith(ruleSetPath_)};
+    // A well-formed file that is no rule set still gets the policy evaluated: the engine leaves
+    // the state at -1, and the digest and the policy's links are shown beside the reason.
+    std::string ruleSetFault;
+    if (failure.message == RuleSetOptions::kNotARuleSet) {
+        ruleSetFault = "the rule set " + ruleSetPath_ + " cannot be used: " + failure.message;
+        failure.message.clear();
+    }
     std::optional<EvaluationCode> code;
     try {
         policyUrl = fileUrl(policyPath_);
@@ -251,9 +265,9 @@ int EvaluateCommand::run(AgentServices& services, std::ostream& out, std::ostrea
             const P3PEvaluator evaluator(nullptr, services.baseSchema(), buildSummary);
             code = evaluator.evaluatePolicy(ruleSet, policy, policyUrl, policyName_, result);
             if (json_) {
-                printJson(out, *code, result, policyUrl);
+                printJson(out, *code, result, policyUrl, ruleSetFault);
             } else {
-                printText(out, *code, result, policyUrl, why_);
+                printText(out, *code, result, policyUrl, why_, ruleSetFault);
             }
             if (!htmlPath_.empty() && !writeHtml(*code, result, htmlPath_, err)) {
                 return kExitNotEvaluated;

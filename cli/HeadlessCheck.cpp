@@ -8,6 +8,9 @@
 #include "browser/HeadlessOwner.h"
 #include "cli/ExitStatus.h"
 #include "cli/RuleSetOptions.h"
+#include "cli/SurveyCheck.h"
+#include "cli/SurveyInput.h"
+#include "cli/SurveyRecord.h"
 #include "retrieval/PageCheck.h"
 #include "util/Error.h"
 
@@ -45,7 +48,7 @@ const char* stateWord(int state) {
 
 bool parsePageUrl(const std::string& text, Url& page, std::string& error) {
     try {
-        page = Url(text);
+        page = Url(absoluteAddress(text));
     } catch (const Error& invalid) {
         error = invalid.message() + ": " + text;
         return false;
@@ -56,6 +59,22 @@ bool parsePageUrl(const std::string& text, Url& page, std::string& error) {
     }
     return true;
 }
+
+namespace {
+
+// The error class and reason of a page that gave no document, as a survey record has them.
+std::string whyNoDocument(const FetchOutcome& page) {
+    if (page.failure != TransportFailure::kNone) {
+        return std::string(transportErrorClass(page.failure)) + ": " + page.reason;
+    }
+    if (page.status < 200 || page.status > 299) {
+        return std::string(SurveyError::kHttpStatus) + ": " + std::to_string(page.status) +
+               "; the policy was checked alone";
+    }
+    return "the page yielded no document; its policy was checked alone";
+}
+
+}  // namespace
 
 PageCheckNotes notesFor(const Url& asked, const PageCheckOutcome& outcome, const MatchResult& main,
                         const std::string& ruleSetFile) {
@@ -83,7 +102,7 @@ PageCheckOutcome checkPageHeadless(AgentServices& services, const Url& page, boo
     try {
         cache.loadCacheIndex();
         if (!owner.loadPage(page, posted)) {
-            outcome.error = "the page yielded no document; its policy was checked alone";
+            outcome.error = whyNoDocument(owner.pageOutcome());
         }
         outcome.page = owner.pageUrl();
         std::thread check(runCheckThread, std::ref(owner), outcome.page, posted ? "posted" : "");

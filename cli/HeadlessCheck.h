@@ -21,8 +21,9 @@ const char* verdictWord(int verdict);
 // The embedded content list's word for an item's state: "Matched", "UnMatched" or "Unknown".
 const char* stateWord(int state);
 
-// The page URL named on the command line; false, with the reason in error, for one that is not
-// an http or https URL.
+// The page URL named on the command line, taken as a survey list takes an address (a bare host
+// name is "http://host/"); false, with the reason in error, for one that is not an http or https
+// URL.
 bool parsePageUrl(const std::string& text, Url& page, std::string& error);
 
 // How a headless page check went.

@@ -75,7 +75,7 @@ std::string RuleSetOptions::problemWith(const std::string& file) {
     try {
         const XmlNodePtr root = XmlNode::parseXmlBuffer(*bytes);
         if (!root || root->name != "APPEL:RULESET" || root->children().empty()) {
-            return "not an APPEL rule set (no appel:RULESET with rules at its root)";
+            return kNotARuleSet;
         }
     } catch (const Error& error) {
         return error.message();

@@ -34,6 +34,10 @@ class RuleSetOptions {
     // Why a rule set file cannot be evaluated against ("XML parse error", "not an APPEL rule
     // set ...", "no such file"), or empty when it can.
     static std::string problemWith(const std::string& file);
+    // problemWith's answer for a well-formed file that is no rule set: a policy can still be
+    // evaluated against it (nothing can match), where an unreadable file gives no evaluation.
+    static constexpr const char* kNotARuleSet =
+        "not an APPEL rule set (no appel:RULESET with rules at its root)";
 
   private:
     std::string level_;

@@ -16,7 +16,8 @@ namespace perchlight::cli {
 
 SummaryCommand::SummaryCommand(CLI::App& app)
     : command_(app.add_subcommand("summary", "Summarise the privacy policy of a web page")) {
-    command_->add_option("URL", url_, "Absolute http or https URL of the page")->required();
+    command_->add_option("URL", url_, "http or https URL of the page, or a bare host name")
+        ->required();
     ruleSet_.addTo(*command_);
     command_->add_option("--html", htmlPath_, "Also write the HTML summary page to this file");
     command_->add_flag("--why", why_,

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "browser/PageCollector.h"
 #include "cli/HeadlessCheck.h"
 #include "cli/SurveyCompact.h"
+#include "retrieval/CheckDocuments.h"
 #include "retrieval/CheckOwner.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
@@ -38,6 +40,7 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
     explicit SurveyOwner(P3PMatchInfo& info) : info_(info) {}
 
     void setPage(CollectedPage page) { page_ = std::move(page); }
+    void setPageHeaders(std::string headers) { pageHeaders_ = std::move(headers); }
     int verdict() const { return verdict_; }
     bool linkAsked() const { return linkAsked_; }
     bool headerAsked() const { return headerAsked_; }
@@ -54,6 +57,9 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
         headerAsked_ = true;
         return false;
     }
+    const std::string* pageResponseHeaders() const override {
+        return pageHeaders_ ? &*pageHeaders_ : nullptr;
+    }
 
     void showChecking() override { verdict_ = kVerdictUnknown; }
     void showVerdict(int verdict, bool) override { verdict_ = verdict; }
@@ -62,28 +68,11 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
     P3PMatchInfo& info_;
     Monitor checkMonitor_;
     CollectedPage page_;
+    std::optional<std::string> pageHeaders_;
     std::atomic<int> verdict_{kVerdictUnknown};
     mutable std::atomic<bool> linkAsked_{false};
     mutable std::atomic<bool> headerAsked_{false};
 };
-
-const char* transportErrorClass(TransportFailure failure) {
-    switch (failure) {
-        case TransportFailure::kDns:
-            return SurveyError::kDns;
-        case TransportFailure::kConnect:
-            return SurveyError::kConnect;
-        case TransportFailure::kTimeout:
-            return SurveyError::kTimeout;
-        case TransportFailure::kTls:
-            return SurveyError::kTls;
-        case TransportFailure::kOther:
-            return SurveyError::kTransfer;
-        case TransportFailure::kNone:
-            break;
-    }
-    return "";
-}
 
 bool isSuccess(long status) {
     return status >= 200 && status <= 299;
@@ -97,9 +86,11 @@ struct CheckRun {
     int code = 0;
 };
 
-void runCheck(SurveyOwner& owner, const Url& page, RequestTally::Counter* tally, CheckRun& run) {
+void runCheck(SurveyOwner& owner, const Url& page, RequestTally::Counter* tally,
+              CheckDocuments* documents, CheckRun& run) {
     CheckRegistry::registerCurrentThread(owner.checkMonitor());
     RequestTally::Scope scope(tally);
+    CheckDocuments::Scope documentsScope(documents);
     int code = 0;
     try {
         code = checkPage(owner, page, "");
@@ -113,9 +104,27 @@ void runCheck(SurveyOwner& owner, const Url& page, RequestTally::Counter* tally,
     run.ended.notify_all();
 }
 
+// The code of the last status line in raw response header text (redirects come first), 0 when
+// there is none.
+long lastStatus(const std::string& headers) {
+    long status = 0;
+    for (std::size_t line = 0; line < headers.size();) {
+        std::size_t end = headers.find('\n', line);
+        end = end == std::string::npos ? headers.size() : end;
+        if (headers.compare(line, 5, "HTTP/") == 0) {
+            const std::size_t space = headers.find(' ', line);
+            status = space < end ? std::strtol(headers.c_str() + space + 1, nullptr, 10) : 0;
+        }
+        line = end + 1;
+    }
+    return status;
+}
+
 // Why the policy that a route named did not give a verdict: the code when it says, else the
-// document itself, from the cache or fetched once more.
-void classifyUnreadablePolicy(AgentServices& services, const std::string& policyUrl, int code,
+// document itself: as this site's check got it, from the cache, or fetched once more when the
+// check met a transport failure that it did not tell apart.
+void classifyUnreadablePolicy(AgentServices& services, const CheckDocuments& documents,
+                              const std::string& policyUrl, int code,
                               std::chrono::milliseconds timeLimit, SurveyRecord& record) {
     if (code == 6 || code == 9 || code == 10) {
         record.error = SurveyError::kMalformedPolicy;
@@ -128,7 +137,21 @@ void classifyUnreadablePolicy(AgentServices& services, const std::string& policy
     const std::string document = Url::withoutFragment(policyUrl);
     const std::size_t hash = policyUrl.find('#');
     const std::string name = hash == std::string::npos ? "" : policyUrl.substr(hash + 1);
-    std::optional<std::string> text = services.cache().readCachedDocument(document);
+    std::optional<std::string> text;
+    if (const std::optional<CheckDocuments::Kept> kept = documents.find(document)) {
+        text = kept->text ? kept->text : kept->dropped;
+        const long status = lastStatus(kept->headers);
+        if (!text && status != 0) {
+            record.error = isSuccess(status) ? SurveyError::kTransfer : SurveyError::kHttpStatus;
+            if (!isSuccess(status)) {
+                record.httpStatus = status;
+            }
+            return;
+        }
+    }
+    if (!text) {
+        text = services.cache().readCachedDocument(document);
+    }
     if (!text) {
         const FetchOutcome outcome = PageFetch::fetch(document, timeLimit);
         if (outcome.failure != TransportFailure::kNone) {
@@ -180,6 +203,24 @@ void fillResults(const P3PMatchInfo& info, SurveyRecord& record) {
 
 }  // namespace
 
+const char* transportErrorClass(TransportFailure failure) {
+    switch (failure) {
+        case TransportFailure::kDns:
+            return SurveyError::kDns;
+        case TransportFailure::kConnect:
+            return SurveyError::kConnect;
+        case TransportFailure::kTimeout:
+            return SurveyError::kTimeout;
+        case TransportFailure::kTls:
+            return SurveyError::kTls;
+        case TransportFailure::kOther:
+            return SurveyError::kTransfer;
+        case TransportFailure::kNone:
+            break;
+    }
+    return "";
+}
+
 SurveyRecord SurveyCheck::run(const std::string& address) const {
     const Clock::time_point start = Clock::now();
     SurveyRecord record;
@@ -188,6 +229,8 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     record.verdict = verdictWord(kVerdictUnknown);
     RequestTally::Counter requests{0};
     RequestTally::Scope scope(&requests);
+    CheckDocuments documents;
+    CheckDocuments::Scope documentsScope(&documents);
     const auto finish = [&] {
         record.requests = requests.load();
         record.milliseconds =
@@ -217,6 +260,8 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     }
     P3PMatchInfo info(services_.referenceStore(), services_.cache());
     SurveyOwner owner(info);
+    // The page's own answer gives its "policyref=" header: it is not asked for twice.
+    owner.setPageHeaders(lastResponseHeaders(page.headers));
     if (page.body) {
         // Frames, like the page, are read where their redirects end.
         PageCollector collector([this](const Url& frame) -> std::optional<FetchedDocument> {
@@ -238,7 +283,7 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     const bool known = !services_.referenceStore().lookupPolicy(checked, "GET").empty();
 
     CheckRun run;
-    std::thread check(runCheck, std::ref(owner), checked, &requests, std::ref(run));
+    std::thread check(runCheck, std::ref(owner), checked, &requests, &documents, std::ref(run));
     bool cancelled = false;
     {
         std::unique_lock<std::mutex> guard(run.lock);
@@ -281,7 +326,7 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
         const bool pageFailed = !isSuccess(page.status);
         record.error = pageFailed ? SurveyError::kHttpStatus : SurveyError::kNoPolicy;
     } else {
-        classifyUnreadablePolicy(services_, record.policy, run.code, timeLimit_, record);
+        classifyUnreadablePolicy(services_, documents, record.policy, run.code, timeLimit_, record);
     }
     return finish();
 }

@@ -4,12 +4,16 @@
 #include <string>
 
 #include "cli/SurveyRecord.h"
+#include "retrieval/PageFetch.h"
 
 namespace perchlight {
 class AgentServices;
 }
 
 namespace perchlight::cli {
+
+// The error class of a transfer that brought no answer at all ("dns", "connect", ...).
+const char* transportErrorClass(TransportFailure failure);
 
 // Checks one address of a survey as a browser window would: reads the page (following
 // redirects), collects its embedded content, then runs the page check on a check thread of its

@@ -47,7 +47,9 @@ SurveyCommand::SurveyCommand(CLI::App& app)
     command_->add_option("LIST", list_, "File of URLs or host names, one a line ('#' comments)");
     command_->add_flag("--stdin", stdin_, "Read the list from the standard input");
     ruleSet_.addTo(*command_);
-    command_->add_option("--jobs", jobs_, "Concurrent checks (default: 32 per core, 16 to 128)")
+    command_
+        ->add_option("--jobs", jobs_,
+                     "Most concurrent checks (default: as many as fill the network, up to 1000)")
         ->check(CLI::Range(1, 1024));
     command_->add_option("--out", out_,
                          "Write the records to this file (default: standard output)");
@@ -135,7 +137,9 @@ int SurveyCommand::survey(AgentServices& services, std::ostream& out, std::ostre
         err << "perchlight: " << error.message() << "\n";
     }
     SurveyRunner::Options options;
-    options.jobs = jobs_ != 0 ? jobs_ : SurveyRunner::defaultJobs();
+    // A cap given with --jobs is kept; the limit of open files is raised either way.
+    const std::size_t descriptors = SurveyRunner::raiseDescriptorLimit();
+    options.jobs = jobs_ != 0 ? jobs_ : SurveyRunner::defaultJobs(descriptors);
     options.timeLimit = std::chrono::milliseconds(static_cast<long>(timeout_ * 1000));
     options.csv = csv_;
     // The progress line goes to a terminal only; a log file gets the records and the report.

@@ -38,6 +38,13 @@ std::uintmax_t dropUnfinishedLine(const std::string& path) {
 
 }  // namespace
 
+std::string absoluteAddress(const std::string& address) {
+    if (address.find("://") != std::string::npos) {
+        return address;
+    }
+    return "http://" + address + (address.find('/') == std::string::npos ? "/" : "");
+}
+
 std::vector<std::string> readSurveyList(std::istream& in) {
     std::vector<std::string> addresses;
     std::set<std::string> seen;
@@ -47,9 +54,7 @@ std::vector<std::string> readSurveyList(std::istream& in) {
         if (address.empty() || address[0] == '#') {
             continue;
         }
-        if (address.find("://") == std::string::npos) {
-            address = "http://" + address + (address.find('/') == std::string::npos ? "/" : "");
-        }
+        address = absoluteAddress(address);
         if (seen.insert(address).second) {
             addresses.push_back(address);
         }

@@ -9,6 +9,10 @@
 
 namespace perchlight::cli {
 
+// An address as a user writes it, made absolute: a bare host name (no "://") is taken as
+// "http://host/", a host with a path as "http://host/path".
+std::string absoluteAddress(const std::string& address);
+
 // The addresses of a survey list: one a line, blank lines and lines starting with "#" skipped,
 // surrounding white space dropped, a bare host name (no "://") taken as "http://host/". Each
 // address is kept once, at its first line.

@@ -101,12 +101,13 @@ std::string toJsonLine(const SurveyRecord& record) {
                          {"check", item.check},
                          {"policy", item.policy}});
     }
-    const nlohmann::ordered_json line = {{"url", record.url},           {"final_url", record.finalUrl},
-                                 {"verdict", record.verdict},   {"policy", record.policy},
-                                 {"route", record.route},       {"code", record.code},
-                                 {"rules", record.rules},       {"items", items},
-                                 {"requests", record.requests}, {"ms", record.milliseconds},
-                                 {"error", record.error},       {"http_status", record.httpStatus}};
+    const nlohmann::ordered_json line = {
+        {"url", record.url},           {"final_url", record.finalUrl},
+        {"verdict", record.verdict},   {"policy", record.policy},
+        {"route", record.route},       {"code", record.code},
+        {"rules", record.rules},       {"items", items},
+        {"requests", record.requests}, {"ms", record.milliseconds},
+        {"error", record.error},       {"http_status", record.httpStatus}};
     nlohmann::ordered_json full = line;
     full["cp"] = record.cp ? nlohmann::ordered_json(*record.cp) : nlohmann::ordered_json(nullptr);
     full["cp_problems"] = record.cpProblems;

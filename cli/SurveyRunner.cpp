@@ -1,6 +1,9 @@
 #include "cli/SurveyRunner.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -9,6 +12,7 @@
 #include <thread>
 
 #include "cli/SurveyCheck.h"
+#include "retrieval/TransferEngine.h"
 
 namespace perchlight::cli {
 namespace {
@@ -73,9 +77,25 @@ class Progress {
 
 }  // namespace
 
-std::size_t SurveyRunner::defaultJobs() {
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::clamp<std::size_t>(cores * 32, 16, 128);
+std::size_t SurveyRunner::raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 1024;  // the usual soft limit
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<std::size_t>(limit.rlim_cur);
+}
+
+std::size_t SurveyRunner::defaultJobs(std::size_t descriptorLimit) {
+    const std::size_t spare =
+        descriptorLimit > kReservedDescriptors ? descriptorLimit - kReservedDescriptors : 0;
+    return std::clamp<std::size_t>(spare / kDescriptorsPerCheck, 1, kMaxDefaultJobs);
 }
 
 std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addresses) {
@@ -118,6 +138,8 @@ std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addr
     for (std::thread& worker : workers) {
         worker.join();
     }
+    // The connections kept for reuse end with the survey.
+    TransferEngine::closeIdleConnections();
     progress.draw(true);
     return written;
 }

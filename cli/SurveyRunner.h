@@ -26,9 +26,19 @@ class SurveyRunner {
         bool csv = false;
     };
 
-    // The default number of concurrent checks: they wait on the network far more than they
-    // compute, so several per core.
-    static std::size_t defaultJobs();
+    // Most checks at once by default: as many as the transfer engine keeps connections open.
+    static constexpr std::size_t kMaxDefaultJobs = 1000;
+    // File descriptors set aside for the process itself (files, the cache, libcurl's own).
+    static constexpr std::size_t kReservedDescriptors = 64;
+    // Connections one check may hold at once (its page and a reference file or policy).
+    static constexpr std::size_t kDescriptorsPerCheck = 2;
+
+    // Raises the process's limit of open files to its hard limit and returns it.
+    static std::size_t raiseDescriptorLimit();
+    // The default number of concurrent checks: checks wait on the network far more than they
+    // compute, so enough to fill it at any latency, within kMaxDefaultJobs and what the limit
+    // of open files leaves for kDescriptorsPerCheck each.
+    static std::size_t defaultJobs(std::size_t descriptorLimit);
 
     SurveyRunner(AgentServices& services, std::ostream& records, std::ostream* progress,
                  Options options)

@@ -57,6 +57,10 @@ class CheckOwner {
     // Whether the check brings the documents it will need in all at once before it starts
     // (PolicyPrefetch); only the waiting differs.
     virtual bool prefetches() const { return true; }
+    // The raw response header text the page answered with, when the owner read the page itself
+    // (null otherwise): the check then takes the page's "policyref=" from it instead of asking
+    // the page's server for its headers once more.
+    virtual const std::string* pageResponseHeaders() const { return nullptr; }
 };
 
 }  // namespace perchlight

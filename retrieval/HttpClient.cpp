@@ -6,11 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/RequestTally.h"
+#include "retrieval/TransferEngine.h"
 #include "util/Error.h"
 #include "util/Monitor.h"
 
@@ -21,21 +20,10 @@ constexpr const char* kUnit = "HttpClient";
 constexpr const char* kWebProtocols = "http,https";
 
 std::atomic<long long> checkWaitMilliseconds{HttpClient::kCheckWait.count()};
-std::atomic<int> runningTransfers{0};
-
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
 // A probe takes the headers and nothing of the body.
 std::size_t refuseBody(char*, std::size_t, std::size_t, void*) {
     return 0;
-}
-
-// Stops a transfer whose check has given up on it.
-int abortWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
 }
 
 // The header probe's progress callback: aborts once the check it belongs to no longer runs.
@@ -69,54 +57,47 @@ CurlHandle newTransfer(const std::string& url, TextBuffer& headerBuffer) {
     return handle;
 }
 
-// What the waiting thread and its transfer thread share. Held by both, so a transfer that its
-// check gave up on can finish (or abort) on its own.
+// What the waiting thread and the event thread share. Held by both, so a transfer that its
+// check gave up on can be removed without the check.
 struct TransferContext {
+    TransferContext()
+        : bodyBuffer(HttpClient::kMaxBodyBytes), headerBuffer(HttpClient::kMaxHeaderBytes) {}
+
     Monitor* checkMonitor = nullptr;  // guarded by lock; dropped when the check gives up
-    std::string url;
+    TextBuffer bodyBuffer;            // written by the event thread until delivered
+    TextBuffer headerBuffer;          // written by the event thread until delivered
     std::optional<std::string> body;
     std::string headers;
     std::string finalUrl;  // where the redirects ended
-    std::atomic<bool> cancelled{false};
     Monitor lock;
     bool delivered = false;  // guarded by lock
 };
 
-void runTransfer(const std::shared_ptr<TransferContext>& context) {
-    TextBuffer bodyBuffer(HttpClient::kMaxBodyBytes);
-    TextBuffer headerBuffer(HttpClient::kMaxHeaderBytes);
+// On the event thread, once the transfer has ended.
+void deliver(TransferContext& context, CURL* handle, CURLcode outcome) {
     long status = 0;
-    CURLcode outcome = CURLE_FAILED_INIT;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    char* effective = nullptr;
     std::string finalUrl;
-    if (CurlHandle handle = newTransfer(context->url, headerBuffer)) {
-        CURL* h = handle.get();
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &bodyBuffer);
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortWhenCancelled);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context->cancelled);
-        outcome = curl_easy_perform(h);
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-        char* effective = nullptr;
-        if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
-            effective != nullptr) {
-            finalUrl = effective;
-        }
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+        effective != nullptr) {
+        finalUrl = effective;
     }
     Monitor* checkMonitor = nullptr;
     {
-        MonitorLock guard(context->lock);
-        context->headers = std::move(headerBuffer.data);
-        context->finalUrl = std::move(finalUrl);
+        MonitorLock guard(context.lock);
+        context.headers = std::move(context.headerBuffer.data);
+        context.finalUrl = std::move(finalUrl);
         // A transfer cut short (closed early, a broken chunked body, a time-out) holds part of a
         // document at best, which must not pass for the whole of it.
-        if (outcome == CURLE_OK && !bodyBuffer.overflowed && !bodyBuffer.data.empty() &&
-            isSuccess(status)) {
-            context->body = std::move(bodyBuffer.data);
+        if (outcome == CURLE_OK && !context.bodyBuffer.overflowed &&
+            !context.bodyBuffer.data.empty() && isSuccess(status)) {
+            context.body = std::move(context.bodyBuffer.data);
         }
-        context->delivered = true;
-        checkMonitor = context->checkMonitor;
+        context.bodyBuffer.data.clear();
+        context.delivered = true;
+        context.lock.broadcast();
+        checkMonitor = context.checkMonitor;
     }
     if (checkMonitor != nullptr) {
         MonitorLock guard(*checkMonitor);
@@ -124,27 +105,22 @@ void runTransfer(const std::shared_ptr<TransferContext>& context) {
     }
 }
 
-// The transfer thread: counted until it has let go of the context, its last allocation.
-void transferThread(std::shared_ptr<TransferContext> context) {
-    runTransfer(context);
-    context.reset();
-    --runningTransfers;
-}
-
 bool isDelivered(TransferContext& context) {
     MonitorLock guard(context.lock);
     return context.delivered;
 }
 
-// Leaves the transfer to end on its own: it stops at its next progress call and no longer
-// touches the check, whose monitor may be gone by then. False when it had delivered already.
-bool abandon(TransferContext& context) {
-    MonitorLock guard(context.lock);
-    if (context.delivered) {
-        return false;
+// Leaves the transfer: it no longer touches the check, whose monitor may be gone by then, and
+// the engine removes it at once. False when it had delivered already.
+bool abandon(TransferContext& context, std::uint64_t transfer) {
+    {
+        MonitorLock guard(context.lock);
+        if (context.delivered) {
+            return false;
+        }
+        context.checkMonitor = nullptr;
     }
-    context.cancelled = true;
-    context.checkMonitor = nullptr;
+    TransferEngine::cancel(transfer);
     return true;
 }
 
@@ -200,27 +176,36 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     auto context = std::make_shared<TransferContext>();
     Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
     context->checkMonitor = checkMonitor;
-    context->url = url;
     RequestTally::count();
-    std::thread transfer;
-    ++runningTransfers;
-    try {
-        transfer = std::thread(transferThread, context);
-    } catch (const std::system_error&) {
-        --runningTransfers;
-        return std::nullopt;  // no thread to spare: as if nothing arrived
+    CurlHandle handle = newTransfer(url, context->headerBuffer);
+    if (!handle) {
+        return std::nullopt;
     }
+    CURL* h = handle.get();
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &context->bodyBuffer);
+    TransferContext* const shared = context.get();
+    const std::uint64_t transfer = TransferEngine::start(
+        std::move(handle), context,
+        [shared](CURL* done, CURLcode outcome) { deliver(*shared, done, outcome); });
     if (checkMonitor != nullptr) {
-        MonitorLock guard(*checkMonitor);
-        if (!isDelivered(*context)) {
-            checkMonitor->waitFor(checkWait());
+        {
+            MonitorLock guard(*checkMonitor);
+            if (!isDelivered(*context)) {
+                checkMonitor->waitFor(checkWait());
+            }
+        }
+        if (abandon(*context, transfer)) {
+            PERCHLIGHT_RAISE(kStopMessage, kUnit);
+        }
+    } else {
+        MonitorLock guard(context->lock);
+        while (!context->delivered) {
+            context->lock.wait();
         }
     }
-    if (checkMonitor != nullptr && abandon(*context)) {
-        transfer.detach();
-        PERCHLIGHT_RAISE(kStopMessage, kUnit);
-    }
-    transfer.join();
+    MonitorLock guard(context->lock);
     headers = std::move(context->headers);
     if (finalUrl != nullptr) {
         *finalUrl = std::move(context->finalUrl);
@@ -237,7 +222,7 @@ void HttpClient::setCheckWaitForTesting(std::chrono::milliseconds wait) {
 }
 
 int HttpClient::activeTransfers() {
-    return runningTransfers;
+    return TransferEngine::active();
 }
 
 }  // namespace perchlight

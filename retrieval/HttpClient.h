@@ -18,9 +18,10 @@ struct TextBuffer {
     bool overflowed = false;
 };
 
-// HTTP and HTTPS retrieval on libcurl's easy interface: a header probe on the calling thread and
-// full downloads on a transfer thread of their own. Every transfer is bounded in time and size
-// and follows redirects only to http and https. Thread-safe; each transfer has its own handle.
+// HTTP and HTTPS retrieval: a header probe on the calling thread and full downloads on the
+// transfer engine's event thread (TransferEngine), which the calling thread waits for. Every
+// transfer is bounded in time and size and follows redirects only to http and https.
+// Thread-safe; each transfer has its own handle.
 class HttpClient {
   public:
     static constexpr long kConnectTimeoutSeconds = 30;
@@ -43,12 +44,12 @@ class HttpClient {
                              const std::atomic<bool>* running = nullptr);
 
     // Downloads the URL. On a registered check thread it waits on the check's monitor and raises
-    // "STOP" when the check is cancelled or the check wait runs out; the body is then discarded
-    // and the transfer aborts on its own. None for an empty URL, for headersOnly (after a header
-    // probe), for an empty body, for a body past the limit, for a transfer that did not complete
-    // (closed early, a malformed chunked body) and for a final status outside 200-299 (an error
-    // page is no document); the header text arrives in every case but the first. finalUrl, when
-    // given, receives the URL the redirects ended at (empty when nothing was transferred).
+    // "STOP" when the check is cancelled or the check wait runs out; the transfer is then
+    // removed at once, its connection closed. None for an empty URL, for headersOnly (after a
+    // header probe), for an empty body, for a body past the limit, for a transfer that did not
+    // complete (closed early, a malformed chunked body) and for a final status outside 200-299 (an
+    // error page is no document); the header text arrives in every case but the first. finalUrl,
+    // when given, receives the URL the redirects ended at (empty when nothing was transferred).
     static std::optional<std::string> fetchDocument(const std::string& url, std::string& headers,
                                                     bool headersOnly = false,
                                                     std::string* finalUrl = nullptr);
@@ -62,7 +63,7 @@ class HttpClient {
     static std::chrono::milliseconds checkWait();
     static void setCheckWaitForTesting(std::chrono::milliseconds wait);
 
-    // Transfer threads still running, abandoned ones included.
+    // Downloads still running, abandoned ones not yet removed included.
     static int activeTransfers();
 };
 

@@ -56,10 +56,14 @@ int P3PMatchInfo::matchPage(const Url& page, const Url& policy) {
     return cache_.evaluatePolicy(found.str(), mainResult_);
 }
 
-int P3PMatchInfo::checkByHeader(const Url& page) {
+int P3PMatchInfo::checkByHeader(const Url& page, const std::string* knownHeaders) {
     checkStop();
     std::string headers;
-    HttpClient::fetchHeaders(page.str(), headers, &running_);
+    if (knownHeaders != nullptr) {
+        headers = *knownHeaders;
+    } else {
+        HttpClient::fetchHeaders(page.str(), headers, &running_);
+    }
     checkStop();
     {
         MonitorLock guard(mapsLock_);

@@ -51,7 +51,7 @@ class P3PMatchInfo {
     // Evaluates the page's policy (looked up for GET when none is given); -1 when there is none.
     int matchPage(const Url& page, const Url& policy);
     // Follows a "policyref=" in the page's own response headers; -1 when there is none.
-    int checkByHeader(const Url& page);
+    int checkByHeader(const Url& page, const std::string* knownHeaders = nullptr);
     // Lists an item unless its URL is listed already.
     void addEmbedded(const Url& url, const std::string& contentType);
     // Finds and evaluates the policies of all listed items.

@@ -1,7 +1,9 @@
 #include "retrieval/PageCheck.h"
 
+#include <optional>
 #include <set>
 
+#include "retrieval/CheckDocuments.h"
 #include "retrieval/CheckOwner.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
@@ -56,7 +58,7 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
             }
         }
         if (!found && !owner.postedNavigation()) {
-            code = info.checkByHeader(page);
+            code = info.checkByHeader(page, owner.pageResponseHeaders());
         }
     }
     if (!owner.embeddedContent().empty()) {
@@ -78,6 +80,13 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
 int checkPage(CheckOwner& owner, const Url& page, const std::string& postData) {
     if (page.empty()) {
         return 0;
+    }
+    // A check remembers what it fetched and the cache could not keep, unless its caller (a
+    // survey's check of a site) keeps that for it.
+    CheckDocuments ownDocuments;
+    std::optional<CheckDocuments::Scope> documentsScope;
+    if (CheckDocuments::current() == nullptr) {
+        documentsScope.emplace(&ownDocuments);
     }
     try {
         return runCheck(owner, page, postData);

@@ -4,17 +4,31 @@
 
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 #include "retrieval/HttpClient.h"
 #include "retrieval/RequestTally.h"
+#include "retrieval/TransferEngine.h"
+#include "util/Monitor.h"
 
 namespace perchlight {
 namespace {
 
 constexpr const char* kWebProtocols = "http,https";
 
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+// What the calling thread and the event thread share: the buffers the transfer writes and its
+// end.
+struct Exchange {
+    Exchange() : body(HttpClient::kMaxBodyBytes), headers(HttpClient::kMaxHeaderBytes) {}
+    TextBuffer body;
+    TextBuffer headers;
+    char message[CURL_ERROR_SIZE] = "";
+    Monitor lock;
+    bool done = false;         // guarded by lock
+    CURLcode code = CURLE_OK;  // guarded by lock
+    long status = 0;           // guarded by lock
+    long systemError = 0;      // guarded by lock
+    std::string finalUrl;      // guarded by lock
 };
 
 TransportFailure failureOf(CURLcode code) {
@@ -44,19 +58,31 @@ TransportFailure failureOf(CURLcode code) {
 
 }  // namespace
 
+std::string lastResponseHeaders(const std::string& chain) {
+    for (std::size_t line = chain.size(); line > 0;) {
+        line = chain.rfind("HTTP/", line - 1);
+        if (line == std::string::npos) {
+            break;
+        }
+        if (line == 0 || chain[line - 1] == '\n') {
+            return chain.substr(line);
+        }
+    }
+    return chain;
+}
+
 FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds timeout) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     FetchOutcome outcome;
     outcome.finalUrl = url;
     RequestTally::count();
-    std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
+    CurlHandle handle(curl_easy_init());
     if (!handle) {
         outcome.failure = TransportFailure::kOther;
         return outcome;
     }
-    TextBuffer body(HttpClient::kMaxBodyBytes);
-    TextBuffer headers(HttpClient::kMaxHeaderBytes);
+    auto exchange = std::make_shared<Exchange>();
     CURL* h = handle.get();
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -67,16 +93,34 @@ FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds 
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HttpClient::appendToBuffer);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange->headers);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-    const CURLcode code = curl_easy_perform(h);
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &outcome.status);
-    char* effective = nullptr;
-    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-        outcome.finalUrl = effective;
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange->body);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, exchange->message);
+    Exchange* const shared = exchange.get();
+    TransferEngine::start(std::move(handle), exchange, [shared](CURL* done, CURLcode code) {
+        MonitorLock guard(shared->lock);
+        shared->code = code;
+        curl_easy_getinfo(done, CURLINFO_RESPONSE_CODE, &shared->status);
+        curl_easy_getinfo(done, CURLINFO_OS_ERRNO, &shared->systemError);
+        char* effective = nullptr;
+        if (curl_easy_getinfo(done, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+            shared->finalUrl = effective;
+        }
+        shared->done = true;
+        shared->lock.broadcast();
+    });
+    MonitorLock guard(exchange->lock);
+    while (!exchange->done) {
+        exchange->lock.wait();
     }
-    outcome.headers = std::move(headers.data);
+    const CURLcode code = exchange->code;
+    outcome.status = exchange->status;
+    if (!exchange->finalUrl.empty()) {
+        outcome.finalUrl = exchange->finalUrl;
+    }
+    TextBuffer& body = exchange->body;
+    outcome.headers = std::move(exchange->headers.data);
     if (outcome.status == 0) {
         outcome.failure = failureOf(code);
         if (outcome.failure == TransportFailure::kNone) {
@@ -84,6 +128,16 @@ FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds 
         }
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
         outcome.failure = TransportFailure::kTimeout;  // the status came, the body did not
+    }
+    if (outcome.failure != TransportFailure::kNone) {
+        if (exchange->systemError != 0) {
+            outcome.reason =
+                std::error_code(static_cast<int>(exchange->systemError), std::generic_category())
+                    .message();
+        } else {
+            outcome.reason =
+                exchange->message[0] != '\0' ? exchange->message : curl_easy_strerror(code);
+        }
     }
     if (code == CURLE_OK && !body.overflowed && outcome.status >= 200 && outcome.status <= 299) {
         outcome.body = std::move(body.data);

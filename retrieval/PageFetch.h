@@ -15,12 +15,20 @@ struct FetchOutcome {
     std::string finalUrl;  // after redirects; the URL asked for when nothing answered
     long status = 0;       // the final HTTP status; 0 when no response arrived
     TransportFailure failure = TransportFailure::kNone;
+    // libcurl's reason for a failure: the system's error text when a system call failed (such
+    // as "Connection refused"), else libcurl's own message; empty without a failure.
+    std::string reason;
     std::string headers;              // raw header text of every response in the chain
     std::optional<std::string> body;  // only for a complete answer with a 2xx status
 };
 
-// A retrieval on the calling thread that reports its outcome instead of hiding it: for the page
-// a survey reads and for finding out why a policy could not be had. Same limits as HttpClient's
+// The header text of the last response in raw header text of a chain of responses (redirects
+// first): from its status line on.
+std::string lastResponseHeaders(const std::string& chain);
+
+// A retrieval that the calling thread waits for (it runs on the transfer engine) and that reports
+// its outcome instead of hiding it: for the page a survey reads and for finding out why a policy
+// could not be had. Same limits as HttpClient's
 // downloads (http and https only, bounded redirects, header and body sizes), with a time-out
 // of the caller's. Counted by RequestTally. Thread-safe.
 class PageFetch {

@@ -11,6 +11,7 @@
 
 #include "core/XmlFile.h"
 #include "core/XmlNode.h"
+#include "retrieval/CheckDocuments.h"
 #include "retrieval/Globals.h"
 #include "retrieval/HttpClient.h"
 #include "retrieval/RetrievalLock.h"
@@ -142,30 +143,45 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
         return std::nullopt;
     }
     const std::string documentUrl = Url::withoutFragment(url);
-    if (isPolicyCached(documentUrl)) {
-        return readCachedDocument(documentUrl);
+    // What this check fetched already and the cache could not keep comes from memory: a
+    // document is asked of the network once per check.
+    CheckDocuments* const checkDocuments = CheckDocuments::current();
+    std::optional<SharedFetches::Outcome> fetched;
+    if (checkDocuments != nullptr) {
+        fetched = checkDocuments->find(documentUrl);
     }
-    // Checks that need the same document at once share one download of it.
-    SharedFetches::Outcome fetched = fetches_.fetchOnce(documentUrl, [this, &documentUrl] {
-        SharedFetches::Outcome outcome;
-        outcome.text = fetch_(documentUrl, outcome.headers);
-        try {
-            if (!storeDocument(documentUrl, outcome.text, 0)) {
-                outcome.text.reset();
-            }
-        } catch (const Error&) {
-            outcome.text.reset();
-            outcome.error = std::current_exception();
+    if (!fetched) {
+        if (isPolicyCached(documentUrl)) {
+            return readCachedDocument(documentUrl);
         }
-        return outcome;
-    });
+        // Checks that need the same document at once share one download of it.
+        fetched = fetches_.fetchOnce(documentUrl, [this, &documentUrl] {
+            SharedFetches::Outcome outcome;
+            outcome.text = fetch_(documentUrl, outcome.headers);
+            try {
+                outcome.cached = storeDocument(documentUrl, outcome.text, 0);
+                if (!outcome.cached) {
+                    outcome.dropped = std::move(outcome.text);
+                    outcome.text.reset();
+                }
+            } catch (const Error&) {
+                outcome.dropped = std::move(outcome.text);
+                outcome.text.reset();
+                outcome.error = std::current_exception();
+            }
+            return outcome;
+        });
+        if (checkDocuments != nullptr && (!fetched->cached || !fetched->text)) {
+            checkDocuments->keep(documentUrl, *fetched);
+        }
+    }
     if (headers != nullptr) {
-        *headers = parseHeaderText(fetched.headers);
+        *headers = parseHeaderText(fetched->headers);
     }
-    if (fetched.error) {
-        std::rethrow_exception(fetched.error);
+    if (fetched->error) {
+        std::rethrow_exception(fetched->error);
     }
-    return std::move(fetched.text);
+    return std::move(fetched->text);
 }
 
 bool PolicyCache::isPolicyCached(const std::string& url) {

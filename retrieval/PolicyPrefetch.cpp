@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "retrieval/CheckDocuments.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
 #include "retrieval/PolicyCache.h"
@@ -36,8 +37,19 @@ class PrefetchRound {
         if (jobs_.empty()) {
             return info_.running();
         }
+        // One document needs no thread: the check thread fetches it itself, waiting on its own
+        // monitor, so a cancellation still stops it at once.
+        if (jobs_.size() == 1) {
+            try {
+                jobs_.front()();
+            } catch (...) {
+                // left to the check, as on a prefetch thread
+            }
+            return info_.running();
+        }
         const std::size_t count = std::min(jobs_.size(), PolicyPrefetch::kMaxParallel);
         RequestTally::Counter* const tally = RequestTally::current();
+        CheckDocuments* const documents = CheckDocuments::current();
         for (std::size_t i = 0; i < count; ++i) {
             monitors_.push_back(std::make_unique<Monitor>());
         }
@@ -48,7 +60,8 @@ class PrefetchRound {
                 ++active_;
             }
             try {
-                workers.emplace_back([this, i, tally] { work(*monitors_[i], tally); });
+                workers.emplace_back(
+                    [this, i, tally, documents] { work(*monitors_[i], tally, documents); });
             } catch (const std::system_error&) {
                 MonitorLock guard(checkMonitor_);
                 --active_;  // no thread to spare: the others, or the check itself, fetch it
@@ -66,9 +79,10 @@ class PrefetchRound {
     }
 
   private:
-    void work(Monitor& ownMonitor, RequestTally::Counter* tally) {
+    void work(Monitor& ownMonitor, RequestTally::Counter* tally, CheckDocuments* documents) {
         CheckRegistry::registerCurrentThread(ownMonitor);
         RequestTally::Scope scope(tally);
+        CheckDocuments::Scope documentsScope(documents);
         while (const Job* job = nextJob()) {
             try {
                 (*job)();

@@ -20,10 +20,14 @@ class SharedFetches {
   public:
     // What one fetch gave: the text, the raw response headers and, for a text that could not be
     // taken (such as one that is no XML), the error to raise after the headers were read.
+    // dropped holds a body that arrived but is not handed on (no XML, expired already), so that
+    // the reason can still be told; cached says whether the cache now answers for the URL.
     struct Outcome {
         std::optional<std::string> text;
         std::string headers;
         std::exception_ptr error;
+        std::optional<std::string> dropped;
+        bool cached = false;
     };
     using Fetch = std::function<Outcome()>;
 

@@ -48,9 +48,23 @@ expect_json(2 "error;message" "Cannot read the rule set ${OUT}/garbage-rules.xml
             evaluate ${DATA}/examples/shop-basic.xml --rules ${OUT}/garbage-rules.xml --json)
 expect_json(2 "error;input" "rules" evaluate ${DATA}/examples/shop-basic.xml
             --rules ${OUT}/not-rules.xml --json)
+# A well-formed file that is no rule set: the policy is still evaluated, nothing can match, and
+# the digest comes with the reason.
+expect_json(2 "state" "-1" evaluate ${DATA}/examples/shop-basic.xml --rules ${OUT}/not-rules.xml --json)
+expect_json(2 "code" "0" evaluate ${DATA}/examples/shop-basic.xml --rules ${OUT}/not-rules.xml --json)
+expect_json(2 "disclosureUri" "http://shop.example/privacy.html"
+            evaluate ${DATA}/examples/shop-basic.xml --rules ${OUT}/not-rules.xml --json)
+expect_run(2 "why:     the rule set ${OUT}/not-rules.xml cannot be used" evaluate
+           ${DATA}/examples/shop-basic.xml --rules ${OUT}/not-rules.xml)
+expect_run(2 "  business name: Example Shop" evaluate ${DATA}/examples/shop-basic.xml
+           --rules ${OUT}/not-rules.xml)
 expect_json(2 "error;input" "policy" evaluate ${CMAKE_CURRENT_LIST_FILE} ${HIGH} --json)
 expect_json(2 "error;message" "malformed policy" evaluate ${DATA}/examples/malformed.xml ${HIGH} --json)
-expect_json(3 "verdict" "unknown" check not-a-url --json)
+expect_json(3 "verdict" "unknown" check "not a url" --json)
+# A bare address is taken as a survey takes it; a page that gave nothing says why, as a survey
+# record does.
+expect_run(3 "why:     connect: Connection refused" check 127.0.0.1:1)
+expect_json(3 "error" "connect: Connection refused" check http://127.0.0.1:1/ --json)
 expect_json(3 "error" "only http and https pages are checked" check ftp://127.0.0.1/ --json)
 # A level whose rule set was never written is named as missing before anything is fetched.
 set(ENV{PERCHLIGHT_HOME} ${DATA}/examples)

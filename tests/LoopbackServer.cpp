@@ -5,10 +5,14 @@
 #include <chrono>
 
 #include "retrieval/HttpClient.h"
+#include "retrieval/TransferEngine.h"
 
 namespace perchlight::test {
 
 LoopbackServer::~LoopbackServer() {
+    // The server's threads would wait out the keep-alive time of the connections the transfer
+    // engine keeps for reuse.
+    TransferEngine::closeIdleConnections();
     server_.stop();
     if (thread_.joinable()) {
         thread_.join();

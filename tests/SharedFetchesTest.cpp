@@ -39,7 +39,7 @@ struct HeldFetch {
         if (stop) {
             PERCHLIGHT_RAISE(kStopMessage, "test");
         }
-        return {std::string("<POLICY/>"), "HTTP/1.1 200 OK\r\n\r\n", nullptr};
+        return {std::string("<POLICY/>"), "HTTP/1.1 200 OK\r\n\r\n", nullptr, std::nullopt, false};
     }
 };
 
@@ -77,7 +77,7 @@ TEST(SharedFetchesTest, LeaderStopped_FollowerFetchesItself) {
     auto second = std::async(std::launch::async, [&] {
         return fetches.fetchOnce(kUrl, [&ownRuns] {
             ++ownRuns;
-            return SharedFetches::Outcome{std::string("own"), "", nullptr};
+            return SharedFetches::Outcome{std::string("own"), "", nullptr, std::nullopt, false};
         });
     });
     ASSERT_TRUE(followersArrive(fetches, 1));

@@ -242,6 +242,11 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
             EXPECT_TRUE(record["route"] == "well-known" || record["route"] == "known");
         } else if (name == "missing") {
             EXPECT_EQ(record["http_status"], 404);
+            // The page, its reference file and the missing policy, each once: the reason is
+            // told from what the check got.
+            EXPECT_EQ(record["requests"], 3);
+        } else if (name == "notxml") {
+            EXPECT_EQ(record["requests"], 3);
         } else if (name == "conflicting") {
             EXPECT_FALSE(record["rules"].empty());
             EXPECT_EQ(record["policy"], site("conflicting").url("/w3c/policy.xml"));
@@ -249,9 +254,16 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
             EXPECT_EQ(record["route"], "link");
         } else if (name == "headeronly") {
             EXPECT_EQ(record["route"], "header");
+            // The page's own answer gives its header: the page, the reference file it names and
+            // the policy, and the well-known location tried first.
+            EXPECT_EQ(record["requests"], 4);
+        } else if (name == "nopolicy") {
+            EXPECT_EQ(record["requests"], 2);
         } else if (name == "matching") {
             EXPECT_EQ(record["route"], "well-known");
-            EXPECT_GE(record["requests"], 3);
+            // Its page and well-known location at least; the policy is counted by whichever of
+            // this check and the redirecting site's (the same page) fetched it first.
+            EXPECT_GE(record["requests"], 2);
         }
     }
     // The report of the finished output, as text and as a page without scripts.

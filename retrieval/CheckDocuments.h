@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "retrieval/SharedFetches.h"
+
+namespace perchlight {
+
+// What one check (or one survey site) got for each document it fetched that the cache does not
+// answer for: a failure, a document that was no XML, one that had expired already. Every thread
+// that works for the check (the check thread, its prefetch threads) installs the same record for
+// as long as a Scope lives, so a document that the prefetch fetched and the cache could not keep
+// reaches the check from memory instead of from the network a second time. Thread-safe.
+class CheckDocuments {
+  public:
+    // Bytes of kept text for one check; past it an outcome's texts are not kept (the document
+    // is then fetched again when asked for again).
+    static constexpr std::size_t kMaxKeptBytes = 16 * 1024 * 1024;
+
+    using Kept = SharedFetches::Outcome;
+
+    // Installs the record on the calling thread; the previous one comes back when it goes.
+    class Scope {
+      public:
+        explicit Scope(CheckDocuments* documents);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+      private:
+        CheckDocuments* previous_;
+    };
+
+    CheckDocuments() = default;
+    CheckDocuments(const CheckDocuments&) = delete;
+    CheckDocuments& operator=(const CheckDocuments&) = delete;
+
+    // The calling thread's record, or null; handed to threads that work for the same check.
+    static CheckDocuments* current();
+
+    // What was kept for the document URL (no fragment), if anything.
+    std::optional<Kept> find(const std::string& url) const;
+    // Keeps the outcome of the document URL, replacing an earlier one.
+    void keep(const std::string& url, Kept kept);
+
+  private:
+    mutable std::mutex lock_;
+    std::map<std::string, Kept> kept_;  // guarded by lock_
+    std::size_t bytes_ = 0;             // guarded by lock_
+};
+
+}  // namespace perchlight

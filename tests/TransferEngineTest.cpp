@@ -1,0 +1,218 @@
+// The event-driven transfers: many checks at once, no descriptor left behind, cancellation.
+#include "retrieval/TransferEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "LoopbackServer.h"
+#include "TestSupport.h"
+#include "browser/AgentServices.h"
+#include "browser/HeadlessOwner.h"
+#include "retrieval/CheckRegistry.h"
+#include "retrieval/HttpClient.h"
+#include "retrieval/PageCheck.h"
+#include "util/Error.h"
+
+namespace perchlight {
+namespace {
+
+constexpr int kSites = 2000;
+constexpr int kCheckThreads = 200;
+// Page requests held at the server until this many wait together (or a bound passes): the
+// number the client had in flight at once.
+constexpr int kHeldTogether = 100;
+
+int openDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+// The open descriptors once the server's side of closed connections has closed too (its
+// threads see the end of each one soon), at most a few seconds later.
+int settledDescriptors(int expected) {
+    int count = openDescriptors();
+    for (int i = 0; i < 500 && count > expected; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        count = openDescriptors();
+    }
+    return count;
+}
+
+// The open descriptors once they stopped changing for a moment.
+int steadyDescriptors() {
+    int count = openDescriptors();
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const int now = openDescriptors();
+        if (now == count) {
+            break;
+        }
+        count = now;
+    }
+    return count;
+}
+
+// Holds requests until `expected` of them wait at once, or a bound passes; remembers the most
+// that waited together.
+class Gate {
+  public:
+    explicit Gate(int expected) : expected_(expected) {}
+    void pass() {
+        std::unique_lock guard(lock_);
+        ++waiting_;
+        largest_ = std::max(largest_, waiting_);
+        arrived_.notify_all();
+        arrived_.wait_for(guard, std::chrono::seconds(2), [this] { return largest_ >= expected_; });
+        --waiting_;
+    }
+    int largest() {
+        std::lock_guard guard(lock_);
+        return largest_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    const int expected_;
+    int waiting_ = 0;
+    int largest_ = 0;
+};
+
+// One server answers for every site: each site is a host name of its own under "localhost",
+// which libcurl resolves to the loopback address itself, so every site has its own connections.
+class TransferEngineTest : public ::testing::Test {
+  protected:
+    TransferEngineTest() {
+        server_.server().new_task_queue = [] {
+            return new httplib::ThreadPool(kCheckThreads + 56);
+        };
+        server_.server().set_keep_alive_max_count(3);
+        const std::string basic = test::readFile(test::dataDir() / "examples" / "shop-basic.xml");
+        server_.server().Get("/index.html", [this](const httplib::Request&, httplib::Response& r) {
+            gate_.pass();
+            r.set_content("<html><body>page</body></html>", "text/html");
+        });
+        server_.server().Get("/w3c/p3p.xml", [](const httplib::Request&, httplib::Response& r) {
+            r.set_content(
+                "<META><POLICY-REFERENCES><POLICY-REF about='/w3c/policy.xml#basic'>"
+                "<INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>",
+                "text/xml");
+        });
+        server_.server().Get("/w3c/policy.xml",
+                             [basic](const httplib::Request&, httplib::Response& r) {
+                                 r.set_content(basic, "text/xml");
+                             });
+        server_.server().Get("/stalled", [this](const httplib::Request&, httplib::Response& r) {
+            std::unique_lock guard(stallLock_);
+            stalled_ = true;
+            stallChanged_.notify_all();
+            stallChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return released_; });
+            r.set_content("late", "text/plain");
+        });
+        server_.start();
+    }
+
+    ~TransferEngineTest() override { release(); }
+
+    void release() {
+        std::lock_guard guard(stallLock_);
+        released_ = true;
+        stallChanged_.notify_all();
+    }
+
+    std::string site(int index, const std::string& path) {
+        std::string url = server_.url(path);
+        url.replace(url.find("127.0.0.1"), 9, "s" + std::to_string(index) + ".localhost");
+        return url;
+    }
+
+    Gate gate_{kHeldTogether};
+    std::mutex stallLock_;
+    std::condition_variable stallChanged_;
+    bool stalled_ = false;
+    bool released_ = false;
+    test::LoopbackServer server_;
+};
+
+TEST_F(TransferEngineTest, ManyChecks_WellAbove64InFlightEveryVerdictRightNoDescriptorLeft) {
+    test::ModuleHome home({"BaseDataschema-std.xml", "appel-medium.xml"});
+    // The engine's own descriptors (its wake-up pair) exist from its first transfer on.
+    std::string headers;
+    HttpClient::fetchDocument(site(0, "/w3c/p3p.xml"), headers);
+    TransferEngine::closeIdleConnections();
+    const int before = steadyDescriptors();
+    std::atomic<int> matched{0};
+    {
+        AgentServices services(home.path().string());
+        services.setRuleSetFile((home.path() / "appel-medium.xml").string());
+        std::atomic<int> next{0};
+        std::vector<std::thread> checkers;
+        for (int t = 0; t < kCheckThreads; ++t) {
+            checkers.emplace_back([&] {
+                for (int i = next++; i < kSites; i = next++) {
+                    P3PMatchInfo info(services.referenceStore(), services.cache());
+                    HeadlessOwner owner(info);
+                    const Url page(site(i, "/index.html"));
+                    owner.loadPage(page, false);
+                    runCheckThread(owner, owner.pageUrl(), "");
+                    if (owner.verdict() == kVerdictMatched) {
+                        ++matched;
+                    }
+                }
+            });
+        }
+        for (std::thread& checker : checkers) {
+            checker.join();
+        }
+    }
+    EXPECT_EQ(matched, kSites);
+    EXPECT_GE(gate_.largest(), kHeldTogether);
+    ASSERT_TRUE(test::transfersEnd());
+    EXPECT_TRUE(TransferEngine::closeIdleConnections());
+    EXPECT_EQ(settledDescriptors(before), before);
+}
+
+// A check cancelled while its document downloads gets "STOP" at once, and its transfer is
+// removed then too: the engine counts it no more and the server's connection is closed.
+TEST_F(TransferEngineTest, Cancel_MidDownloadFreesTheTransferAtOnce) {
+    Monitor checkMonitor;
+    std::atomic<bool> stopped{false};
+    std::thread check([&] {
+        CheckRegistry::registerCurrentThread(checkMonitor);
+        std::string headers;
+        try {
+            HttpClient::fetchDocument(site(1, "/stalled"), headers);
+        } catch (const Error& error) {
+            stopped = isStop(error);
+        }
+        CheckRegistry::unregisterCurrentThread();
+    });
+    {
+        std::unique_lock guard(stallLock_);
+        ASSERT_TRUE(
+            stallChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return stalled_; }));
+    }
+    EXPECT_EQ(HttpClient::activeTransfers(), 1);
+    {
+        MonitorLock guard(checkMonitor);
+        checkMonitor.broadcast();
+    }
+    check.join();
+    EXPECT_TRUE(stopped);
+    // Removed while the server still holds the request: well before the stall ends.
+    EXPECT_TRUE(test::transfersEnd(std::chrono::seconds(5)));
+    release();
+}
+
+}  // namespace
+}  // namespace perchlight
