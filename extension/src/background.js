@@ -99,6 +99,12 @@ async function showTab(tabId) {
     if (state === undefined) {
         return;
     }
+    await showState(tabId, state);
+    // An open popup or page about this tab follows.
+    api.runtime.sendMessage({ what: 'changed', tab: tabId }).catch(() => {});
+}
+
+async function showState(tabId, state) {
     if (!enabled) {
         stopFlapping(state);
         await showFrame(tabId, FRAME_SLEEPING, TITLE_IDLE);

@@ -40,11 +40,12 @@ function addSeparator(menu) {
 
 async function setEnabled(value) {
     await request({ what: 'enabled.set', enabled: value });
-    await build();
+    rebuild();
 }
 
 async function build() {
     const tab = await pageTab();
+    shownTab = tab;
     const state = await request({ what: 'state', tab });
     const menu = document.getElementById('menu');
     menu.replaceChildren();
@@ -61,6 +62,9 @@ async function build() {
         : state.error ?? (state.webPage ? '' : 'This is not a web page.');
     document.getElementById('title').textContent = title;
     document.body.dataset.verdict = state.result?.verdict ?? '';
+    document.body.dataset.busy = String(state.busy);
+    document.body.dataset.frame = String(state.frame);
+    document.body.dataset.tab = String(tab);
 
     const helpItems = (tutorial) => {
         addItem(menu, 'Help', () => open('help/index.html'), true, true);
@@ -99,4 +103,15 @@ async function build() {
     addItem(menu, 'Disable Perchlight', () => setEnabled(false), true, true);
 }
 
-build().catch(showError);
+let shownTab = null;
+// One build at a time: a change that comes during one is shown by the next.
+let building = Promise.resolve();
+function rebuild() {
+    building = building.then(build).catch(showError);
+}
+api.runtime.onMessage.addListener((message, sender) => {
+    if (sender.id === api.runtime.id && message?.what === 'changed' && message.tab === shownTab) {
+        rebuild();
+    }
+});
+rebuild();

@@ -1,0 +1,71 @@
+// Chromium and Firefox ESR with the extension loaded, behind one small interface: open a web
+// page, open one of the extension's pages, close. Both run with HOME inside the test's work
+// folder, where `perchlight register --browser` put the host manifest (Chromium's user data
+// folder is ~/.config/chromium there, so it reads NativeMessagingHosts from the same place).
+import fs from 'node:fs';
+import path from 'node:path';
+
+// Firefox gives an add-on a random origin unless this preference names one.
+const FIREFOX_UUID = '3f1c0b6e-8f0a-4c55-9d59-5e1d2a7b9c40';
+
+export async function launch(puppeteer, name, { extension, ids, env, headless = true }) {
+    if (name === 'chromium') {
+        return launchChromium(puppeteer, extension, ids, env, headless);
+    }
+    return launchFirefox(puppeteer, extension, ids, env, headless);
+}
+
+async function launchChromium(puppeteer, extension, ids, env, headless) {
+    const userDataDir = path.join(env.HOME, '.config', 'chromium');
+    // The action pinned, so that a picture of the toolbar shows the bird.
+    fs.mkdirSync(path.join(userDataDir, 'Default'), { recursive: true });
+    fs.writeFileSync(path.join(userDataDir, 'Default', 'Preferences'),
+        JSON.stringify({ extensions: { pinned_extensions: [ids.chromium.id] } }));
+    const browser = await puppeteer.launch({
+        executablePath: '/usr/bin/chromium', headless, pipe: true, userDataDir, env,
+        enableExtensions: [extension],
+        args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+            '--window-size=1000,700'],
+        defaultViewport: null,
+    });
+    // The start page may come before the extension: wait for its service worker first.
+    const worker = await (await browser.waitForTarget((target) => target.type() === 'service_worker' &&
+        target.url().startsWith(`chrome-extension://${ids.chromium.id}/`))).worker();
+    const origin = `chrome-extension://${ids.chromium.id}/`;
+    return {
+        name: 'chromium', browser, origin, worker,
+        async open(url) {
+            const page = await browser.newPage();
+            await page.goto(url);
+            return page;
+        },
+        // The toolbar's title of a tab, read from the extension itself.
+        title(tabId) {
+            return worker.evaluate((tab) => chrome.action.getTitle({ tabId: tab }), tabId);
+        },
+        close: () => browser.close(),
+    };
+}
+
+async function launchFirefox(puppeteer, extension, ids, env, headless) {
+    const browser = await puppeteer.launch({
+        browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless, env,
+        extraPrefsFirefox: {
+            'extensions.webextensions.uuids': JSON.stringify({ [ids.gecko.id]: FIREFOX_UUID }),
+            'xpinstall.signatures.required': false,
+        },
+        defaultViewport: null,
+    });
+    await browser.installExtension(extension);
+    const origin = `moz-extension://${FIREFOX_UUID}/`;
+    return {
+        name: 'firefox', browser, origin, worker: null,
+        async open(url) {
+            const page = await browser.newPage();
+            await page.goto(url);
+            return page;
+        },
+        title: null,
+        close: () => browser.close(),
+    };
+}
