@@ -232,9 +232,10 @@ const contentHandlers = {
             return { warn: false };
         }
         const token = randomToken();
-        warnings.set(token, { tab: sender.tab.id, target: message.target });
+        warnings.set(token, { tab: sender.tab.id, target: message.target,
+            policy: String(answer.policy ?? '') });
         return { warn: true, message: String(answer.message ?? ''), token,
-            policy: answer.policy ?? null, anySite: false };
+            policy: isWebPage(answer.policy), anySite: false };
     },
     async 'form.answer'(message, sender) {
         const warning = warnings.get(message.token);
@@ -250,14 +251,15 @@ const contentHandlers = {
         }
         return {};
     },
-    // More Info: the summary of the form's policy, in a tab of the extension's own.
+    // More Info: the policy that the form's target gives, in a new tab (http and https only).
     async 'form.info'(message, sender) {
         const warning = warnings.get(message.token);
         if (warning === undefined || warning.tab !== sender.tab.id) {
             throw new Error('no such form warning');
         }
-        await platform.openTab(platform.url(
-            `summary.html?tab=${warning.tab}&target=${encodeURIComponent(warning.target)}`));
+        if (isWebPage(warning.policy)) {
+            await platform.openTab(warning.policy);
+        }
         return {};
     },
 };
@@ -339,6 +341,17 @@ api.webRequest.onHeadersReceived.addListener((details) => {
 api.webNavigation.onCommitted.addListener((details) => {
     if (details.frameId === 0) {
         pageCommitted(details.tabId, details.url);
+    }
+});
+
+// The bird's menu in a tab of its own, for the page in front (a keyboard shortcut).
+api.commands.onCommand.addListener(async (command) => {
+    if (command !== 'menu-tab') {
+        return;
+    }
+    const [tab] = await api.tabs.query({ active: true, currentWindow: true });
+    if (tab !== undefined) {
+        await platform.openTab(platform.url(`popup.html?tab=${tab.id}`));
     }
 });
 

@@ -50,7 +50,7 @@ export function policyAddresses(result) {
     };
     return {
         url: web(fields.url),
-        discussion: web(fields.discussion ?? result?.discussion),
-        optOut: web(fields.optOut ?? fields.opturi ?? result?.optOut),
+        discussion: web(result?.fullPolicy),
+        optOut: web(result?.optOut),
     };
 }

@@ -1,11 +1,10 @@
-// The HTML summary of a tab's policy (or of a form's target) in a sandboxed frame without
+// The HTML summary of a tab's policy in a sandboxed frame without
 // script: the host escapes the site's text, and nothing in the page can run.
 import { pageTab, request, showError } from './pagetab.js';
 
 async function show() {
     const tab = await pageTab();
-    const target = new URLSearchParams(location.search).get('target');
-    const reply = await request({ what: 'summary', tab, ...(target ? { target } : {}) });
+    const reply = await request({ what: 'summary', tab });
     // No script opens the page's groups in here: every group is shown open, its toggles hidden.
     const open = '<style>[id^="Group"] { display: block !important; } ' +
         'img.toggle { display: none !important; }</style>';

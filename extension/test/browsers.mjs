@@ -39,6 +39,9 @@ async function launchChromium(puppeteer, extension, ids, env, headless) {
             await page.goto(url);
             return page;
         },
+        openOwn(file) {
+            return this.open(origin + file);
+        },
         // The toolbar's title of a tab, read from the extension itself.
         title(tabId) {
             return worker.evaluate((tab) => chrome.action.getTitle({ tabId: tab }), tabId);
@@ -50,6 +53,8 @@ async function launchChromium(puppeteer, extension, ids, env, headless) {
 async function launchFirefox(puppeteer, extension, ids, env, headless) {
     const browser = await puppeteer.launch({
         browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless, env,
+        // WebDriver BiDi opens moz-extension pages only with system access.
+        args: ['--remote-allow-system-access'],
         extraPrefsFirefox: {
             'extensions.webextensions.uuids': JSON.stringify({ [ids.gecko.id]: FIREFOX_UUID }),
             'xpinstall.signatures.required': false,
@@ -63,6 +68,16 @@ async function launchFirefox(puppeteer, extension, ids, env, headless) {
         async open(url) {
             const page = await browser.newPage();
             await page.goto(url);
+            return page;
+        },
+        // BiDi never reports an extension page's navigation as finished: wait for the page
+        // itself instead.
+        async openOwn(file) {
+            const page = await browser.newPage();
+            const url = origin + file;
+            page.goto(url, { timeout: 0 }).catch(() => {});
+            await page.waitForFunction((expected) => location.href === expected &&
+                document.readyState === 'complete', { polling: 100 }, url);
             return page;
         },
         title: null,

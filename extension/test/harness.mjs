@@ -106,7 +106,11 @@ export async function serveSite(routes) {
                 check();
             });
         },
-        close: () => new Promise((resolve) => server.close(resolve)),
+        close() {
+            const closed = new Promise((resolve) => server.close(resolve));
+            server.closeAllConnections();
+            return closed;
+        },
     };
 }
 

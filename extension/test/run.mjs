@@ -24,19 +24,26 @@ const DEMO = JSON.parse(fs.readFileSync(path.join(options.source, 'examples', 's
 const ids = identity(options.source);
 const home = makeHome(options.work, options.perchlight);
 tool(options.perchlight, home.env, 'level', 'medium');
-tool(options.perchlight, home.env, 'register', '--browser', browserName);
+if (process.env.PERCHLIGHT_TEST_MANIFEST) {
+    const dir = browserName === 'chromium' ? path.join(home.home, '.config/chromium/NativeMessagingHosts') : path.join(home.home, '.mozilla/native-messaging-hosts');
+    fs.mkdirSync(dir, { recursive: true });
+    fs.writeFileSync(path.join(dir, 'org.perchlight.host.json'), JSON.stringify({ name: 'org.perchlight.host', description: 'x', path: path.join(path.dirname(options.perchlight), 'perchlight-host'), type: 'stdio', ...(browserName === 'chromium' ? { allowed_origins: [`chrome-extension://${ids.chromium.id}/`] } : { allowed_extensions: [ids.gecko.id] }) }));
+} else {
+    tool(options.perchlight, home.env, 'register', '--browser', browserName);
+}
 
 // The bird as an extension page shows it: the popup opened in a tab of its own, about the tab
 // the user looked at last (or ?tab=ID).
 async function birdOf(session, query = '') {
-    const page = await session.browser.newPage();
-    await page.goto(`${session.origin}popup.html${query}`);
-    return page;
+    return session.openOwn(`popup.html${query}`);
 }
 
 async function waitForVerdict(popup, verdict) {
     await popup.waitForFunction((expected) => document.body.dataset.verdict === expected &&
-        document.body.dataset.busy === 'false', { polling: 'mutation' }, verdict);
+        document.body.dataset.busy === 'false', { polling: 100 }, verdict).catch(async (error) => {
+        const shown = await popup.evaluate(() => document.body.outerHTML).catch((e) => e.message);
+        throw new Error(`no ${verdict} bird: ${error.message}\n${shown}`);
+    });
     return popup.evaluate(() => ({
         title: document.getElementById('title').textContent,
         bird: document.getElementById('bird').getAttribute('src') ?? '',
@@ -83,9 +90,13 @@ const cases = {
             '/w3c/policy.xml': { type: 'text/xml', body: fs.readFileSync(path.join(conflicting, 'policy.xml')) },
         });
         try {
+            const t0 = Date.now(); const step = (n) => process.env.STEPS && console.log(n, Date.now() - t0);
             const page = await session.open(`${site.base}/form.html`);
+            step('opened');
             await page.click('#send');
+            step('clicked');
             await page.waitForSelector('perchlight-form-warning');
+            step('warned');
             await page.keyboard.press('Enter');  // No, the default
             await page.waitForSelector('perchlight-form-warning', { hidden: true });
             await page.click('#send');
@@ -95,7 +106,9 @@ const cases = {
             await page.keyboard.press('Tab');  // to Yes
             await page.keyboard.up('Shift');
             await page.keyboard.press('Enter');
+            step('yes');
             await navigation;
+            step('navigated');
             const posted = await site.until((entry) => entry.method === 'POST');
             assert.equal(posted.body, 'a=x+y%26z&b=line1%0D%0Aline2+%C3%A9&btn=clicked');
             assert.equal(site.log.filter((entry) => entry.method === 'POST').length, 1,
@@ -117,10 +130,9 @@ const cases = {
         });
         try {
             const { page, shown } = await expectBird(session, `${site.base}/index.html`, 'matched');
-            const summary = await session.browser.newPage();
-            await summary.goto(`${session.origin}summary.html?tab=${shown.tab}`);
+            const summary = await session.openOwn(`summary.html?tab=${shown.tab}`);
             await summary.waitForFunction(() => document.getElementById('summary').srcdoc !== '',
-                { polling: 'mutation' });
+                { polling: 100 });
             const frame = await summary.evaluate(() => {
                 const element = document.getElementById('summary');
                 return { srcdoc: element.srcdoc, sandbox: element.getAttribute('sandbox') };
@@ -159,7 +171,7 @@ const cases = {
             const bird = await birdOf(session, `?tab=${tab}`);
             await bird.waitForFunction(() => document.body.dataset.frame === '8' &&
                 document.getElementById('title').textContent === 'Click here to use Perchlight',
-                { polling: 'mutation' });
+                { polling: 100 });
             if (session.title) {
                 assert.equal(await session.title(tab), 'Click here to use Perchlight');
             }
