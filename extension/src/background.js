@@ -344,17 +344,6 @@ api.webNavigation.onCommitted.addListener((details) => {
     }
 });
 
-// The bird's menu in a tab of its own, for the page in front (a keyboard shortcut).
-api.commands.onCommand.addListener(async (command) => {
-    if (command !== 'menu-tab') {
-        return;
-    }
-    const [tab] = await api.tabs.query({ active: true, currentWindow: true });
-    if (tab !== undefined) {
-        await platform.openTab(platform.url(`popup.html?tab=${tab.id}`));
-    }
-});
-
 api.tabs.onRemoved.addListener((tabId) => {
     const state = tabs.get(tabId);
     if (state) {

@@ -90,13 +90,9 @@ const cases = {
             '/w3c/policy.xml': { type: 'text/xml', body: fs.readFileSync(path.join(conflicting, 'policy.xml')) },
         });
         try {
-            const t0 = Date.now(); const step = (n) => process.env.STEPS && console.log(n, Date.now() - t0);
             const page = await session.open(`${site.base}/form.html`);
-            step('opened');
             await page.click('#send');
-            step('clicked');
             await page.waitForSelector('perchlight-form-warning');
-            step('warned');
             await page.keyboard.press('Enter');  // No, the default
             await page.waitForSelector('perchlight-form-warning', { hidden: true });
             await page.click('#send');
@@ -106,9 +102,7 @@ const cases = {
             await page.keyboard.press('Tab');  // to Yes
             await page.keyboard.up('Shift');
             await page.keyboard.press('Enter');
-            step('yes');
             await navigation;
-            step('navigated');
             const posted = await site.until((entry) => entry.method === 'POST');
             assert.equal(posted.body, 'a=x+y%26z&b=line1%0D%0Aline2+%C3%A9&btn=clicked');
             assert.equal(site.log.filter((entry) => entry.method === 'POST').length, 1,
