@@ -43,4 +43,9 @@ void fuzzWildcardMatch(const std::uint8_t* data, std::size_t size);
 // high rule set, and the template is filled with that result as page, statements and tooltip.
 void fuzzTemplateEngine(const std::uint8_t* data, std::size_t size);
 
+// The bytes as the browser's stream to the native host, after a first byte that sets the size of
+// the pieces it arrives in: each frame is decoded as a request, a "page" request's documents are
+// read and collected, and every reply is encoded as the host sends it.
+void fuzzHostMessage(const std::uint8_t* data, std::size_t size);
+
 }  // namespace perchlight::fuzz

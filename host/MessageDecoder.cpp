@@ -65,7 +65,84 @@ std::string typeName(const json& value) {
     return value.type_name();
 }
 
+// A field error of a nested object, named by its place ("documents[2].url").
+RequestError nested(const RequestError& error, const std::string& place) {
+    std::string text = error.what();
+    for (const std::string lead : {"missing field: ", "field "}) {
+        if (text.starts_with(lead)) {
+            return RequestError(lead + place + "." + text.substr(lead.size()));
+        }
+    }
+    return RequestError(place + ": " + text);
+}
+
+template <typename Read>
+auto inPlace(const std::string& place, Read read) {
+    try {
+        return read();
+    } catch (const RequestError& error) {
+        throw nested(error, place);
+    }
+}
+
 }  // namespace
+
+std::vector<ReportedDocument> readDocuments(const Fields& fields) {
+    const json& documents = fields.array("documents", kMaxDocuments);
+    std::vector<ReportedDocument> reported;
+    std::size_t elementCount = 0;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        const std::string place = "documents[" + std::to_string(i) + "]";
+        if (!documents[i].is_object()) {
+            throw RequestError("field " + place + ": not an object");
+        }
+        const Fields document(documents[i]);
+        ReportedDocument entry;
+        const std::string url = inPlace(place, [&] { return document.string("url"); });
+        const json& framePath = inPlace(
+            place, [&]() -> const json& { return document.array("framePath", kMaxFrameDepth); });
+        for (const json& index : framePath) {
+            if (!index.is_number_integer() || index.get<std::int64_t>() < 0 ||
+                index.get<std::int64_t>() > static_cast<std::int64_t>(kMaxElements)) {
+                throw RequestError("field " + place + ".framePath: not a list of frame indices");
+            }
+            entry.framePath.push_back(index.get<int>());
+        }
+        if (document.has("childFrames")) {
+            inPlace(place, [&] {
+                return document.integer("childFrames", 0, static_cast<std::int64_t>(kMaxElements));
+            });
+        }
+        const json& elements = inPlace(
+            place, [&]() -> const json& { return document.array("elements", kMaxElements); });
+        elementCount += elements.size();
+        if (elementCount > kMaxElements) {
+            throw RequestError("field documents: more than " + std::to_string(kMaxElements) +
+                               " elements in all");
+        }
+        for (std::size_t j = 0; j < elements.size(); ++j) {
+            const std::string elementPlace = place + ".elements[" + std::to_string(j) + "]";
+            if (!elements[j].is_object()) {
+                throw RequestError("field " + elementPlace + ": not an object");
+            }
+            const Fields element(elements[j]);
+            inPlace(elementPlace, [&] {
+                entry.elements.push_back(
+                    {element.string("tag", 64), element.optionalString("src"),
+                     element.optionalString("codebase"), element.optionalString("code"),
+                     element.optionalString("rel"), element.optionalString("href")});
+                return 0;
+            });
+        }
+        try {
+            entry.url = Url(url);
+        } catch (const Error&) {
+            continue;  // a document without an address of its own has nothing to resolve against
+        }
+        reported.push_back(std::move(entry));
+    }
+    return reported;
+}
 
 json requestIdOf(std::string_view body) {
     try {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "browser/ReportedPage.h"
+
 namespace perchlight {
 
 // Limits on what the browser sends, which comes from web pages: each keeps a hostile page from
@@ -69,6 +71,10 @@ class Fields {
 
     const nlohmann::json& object_;
 };
+
+// The documents of a "page" request, every field checked: what the browser reported of the page.
+// A document whose own address cannot be read is left out, as the Qt agent leaves it out.
+std::vector<ReportedDocument> readDocuments(const Fields& page);
 
 // A reply's bytes: JSON with any invalid UTF-8 from sites replaced, never longer than
 // kMaxReplyBytes (an oversized reply becomes an error reply naming its size).
