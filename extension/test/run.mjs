@@ -24,13 +24,7 @@ const DEMO = JSON.parse(fs.readFileSync(path.join(options.source, 'examples', 's
 const ids = identity(options.source);
 const home = makeHome(options.work, options.perchlight);
 tool(options.perchlight, home.env, 'level', 'medium');
-if (process.env.PERCHLIGHT_TEST_MANIFEST) {
-    const dir = browserName === 'chromium' ? path.join(home.home, '.config/chromium/NativeMessagingHosts') : path.join(home.home, '.mozilla/native-messaging-hosts');
-    fs.mkdirSync(dir, { recursive: true });
-    fs.writeFileSync(path.join(dir, 'org.perchlight.host.json'), JSON.stringify({ name: 'org.perchlight.host', description: 'x', path: path.join(path.dirname(options.perchlight), 'perchlight-host'), type: 'stdio', ...(browserName === 'chromium' ? { allowed_origins: [`chrome-extension://${ids.chromium.id}/`] } : { allowed_extensions: [ids.gecko.id] }) }));
-} else {
-    tool(options.perchlight, home.env, 'register', '--browser', browserName);
-}
+tool(options.perchlight, home.env, 'register', '--browser', browserName);
 
 // The bird as an extension page shows it: the popup opened in a tab of its own, about the tab
 // the user looked at last (or ?tab=ID).
