@@ -24,6 +24,8 @@ async function launchChromium(puppeteer, extension, ids, env, headless) {
     const browser = await puppeteer.launch({
         executablePath: '/usr/bin/chromium', headless, pipe: true, userDataDir, env,
         enableExtensions: [extension],
+        // No "controlled by automated test software" bar over the pages.
+        ignoreDefaultArgs: ['--enable-automation'],
         args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
             '--window-size=1000,700'],
         defaultViewport: null,
