@@ -8,15 +8,19 @@ import path from 'node:path';
 // Firefox gives an add-on a random origin unless this preference names one.
 const FIREFOX_UUID = '3f1c0b6e-8f0a-4c55-9d59-5e1d2a7b9c40';
 
-export async function launch(puppeteer, name, { extension, ids, env, headless = true }) {
+// profile: Chromium's user data folder (default ~/.config/chromium of env's HOME). systemAccess:
+// let WebDriver BiDi open the extension's pages in Firefox (tests only: it is a privilege of
+// whoever reaches the browser's remote port).
+export async function launch(puppeteer, name, { extension, ids, env, headless = true, profile,
+    systemAccess = true }) {
     if (name === 'chromium') {
-        return launchChromium(puppeteer, extension, ids, env, headless);
+        return launchChromium(puppeteer, extension, ids, env, headless,
+            profile ?? path.join(env.HOME, '.config', 'chromium'));
     }
-    return launchFirefox(puppeteer, extension, ids, env, headless);
+    return launchFirefox(puppeteer, extension, ids, env, headless, systemAccess);
 }
 
-async function launchChromium(puppeteer, extension, ids, env, headless) {
-    const userDataDir = path.join(env.HOME, '.config', 'chromium');
+async function launchChromium(puppeteer, extension, ids, env, headless, userDataDir) {
     // The action pinned, so that a picture of the toolbar shows the bird.
     fs.mkdirSync(path.join(userDataDir, 'Default'), { recursive: true });
     fs.writeFileSync(path.join(userDataDir, 'Default', 'Preferences'),
@@ -52,11 +56,11 @@ async function launchChromium(puppeteer, extension, ids, env, headless) {
     };
 }
 
-async function launchFirefox(puppeteer, extension, ids, env, headless) {
+async function launchFirefox(puppeteer, extension, ids, env, headless, systemAccess) {
     const browser = await puppeteer.launch({
         browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless, env,
         // WebDriver BiDi opens moz-extension pages only with system access.
-        args: ['--remote-allow-system-access'],
+        args: systemAccess ? ['--remote-allow-system-access'] : [],
         extraPrefsFirefox: {
             'extensions.webextensions.uuids': JSON.stringify({ [ids.gecko.id]: FIREFOX_UUID }),
             'xpinstall.signatures.required': false,
