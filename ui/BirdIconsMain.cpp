@@ -54,9 +54,9 @@ int main(int argc, char** argv) {
         frames.append(perchlight::BirdFrames::iconName(index));
     }
     QFile index(directory.filePath(QStringLiteral("birds.json")));
-    const QByteArray json =
-        QJsonDocument(QJsonObject{{QStringLiteral("frames"), frames}, {QStringLiteral("sizes"), sizes}})
-            .toJson(QJsonDocument::Compact);
+    const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("frames"), frames},
+                                                      {QStringLiteral("sizes"), sizes}})
+                                .toJson(QJsonDocument::Compact);
     if (!index.open(QIODevice::WriteOnly) || index.write(json) != json.size()) {
         errors << "perchlight_bird_icons: cannot write " << index.fileName() << "\n";
         return 1;

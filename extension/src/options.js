@@ -119,8 +119,8 @@ async function save() {
     if (fields.level === 'custom') {
         fields.custom = customBoxes.map((box) => box.checked);
     }
+    // One request: the host checks every field before it changes any.
     await request({ what: 'settings.set', ...fields });
-    await request({ what: 'enabled.set', enabled: fields.enabled });
     await request({ what: 'recheck' });
     await load();
     document.getElementById('saved').hidden = false;
