@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "browser/AgentServices.h"
+#include "browser/BirdPicture.h"
 #include "browser/ReportedPage.h"
 #include "host/FormRun.h"
 #include "host/PageRun.h"
@@ -285,6 +286,19 @@ std::optional<json> HostSession::page(const Request& request) {
     Tab& entry = tabFor(tab);
     if (entry.current) {
         entry.current->cancel();
+    }
+    if (!BirdSettings::enabled) {
+        // Checking is off (here or in another process): the sleeping bird, no check.
+        entry.current.reset();
+        return json{{"verdict", verdictName(kVerdictUnknown)},
+                    {"picture", kPictureSleeping},
+                    {"title", std::string(kBirdTipIdle)},
+                    {"enabled", false},
+                    {"policy", ""},
+                    {"fullPolicy", ""},
+                    {"optOut", ""},
+                    {"rules", json::array()},
+                    {"items", json::array()}};
     }
     auto run = std::make_shared<PageRun>(services_, request.id, url, collected);
     entry.current = run;

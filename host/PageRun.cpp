@@ -136,6 +136,7 @@ json PageRun::verdictReply() {
                 {"verdict", verdictName(verdict)},
                 {"picture", verdictPicture(verdict, false)},
                 {"title", title},
+                {"enabled", true},
                 {"policy", info_.mainPolicyUrl().str()},
                 {"fullPolicy", webAddressOrEmpty(main.disclosureUri)},
                 {"optOut", webAddressOrEmpty(main.optOutUri)},

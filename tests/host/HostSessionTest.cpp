@@ -208,6 +208,24 @@ TEST_F(HostSessionTest, Page_LevelChangedByAnotherProcessHoldsForTheNextCheck) {
     EXPECT_EQ(ask(pageOf(2, 1, newsletter_.url("/index.html")))["verdict"], "unmatched");
 }
 
+TEST_F(HostSessionTest, Page_DisabledInAnotherProcessGivesTheSleepingBirdWithoutACheck) {
+    {
+        P3PPreferences other(environment_.home());
+        other.loadPreferences();
+        BirdSettings::enabled = false;
+        other.saveSettings();
+        BirdSettings::enabled = true;
+    }
+    const json reply = ask(pageOf(1, 1, stalled_.url("/index.html")));
+    EXPECT_TRUE(reply["ok"].get<bool>()) << "answered at once: the stalled site was never asked";
+    EXPECT_EQ(reply["picture"], 8);
+    EXPECT_FALSE(reply["enabled"].get<bool>());
+    EXPECT_EQ(reply["title"], "Click here to use Perchlight");
+    const json enabled = ask(json{{"id", 2}, {"type", "settings.set"}, {"enabled", true}});
+    EXPECT_TRUE(enabled["enabled"].get<bool>());
+    EXPECT_EQ(ask(pageOf(3, 1, matching_.url("/index.html")))["picture"], 0);
+}
+
 TEST_F(HostSessionTest, Concurrency_StalledTabNeverDelaysAnotherTabsReply) {
     send(pageOf("slow", 1, stalled_.url("/index.html")));
     const json fast = ask(pageOf("fast", 2, matching_.url("/index.html")));
