@@ -7,15 +7,20 @@
     const api = globalThis.browser ?? globalThis.chrome;
     const MARK = 'perchlightFactsScript';
 
-    perchlightFrameFacts({
-        report(facts) {
-            api.runtime.sendMessage({ what: 'facts', facts }).catch(() => {});
-        },
-        maxElements: 2000,
-        maxAttributeLength: 8192,
-        maxFrameDepth: 16,
-        mark: MARK,
-    });
+    // A frame without a document of its own (about:blank, about:srcdoc) is filled by its
+    // parent's script after its own load: the parent reports it at the parent's load, as the
+    // shell does, so its script does not report, nor mark the window.
+    if (/^https?:/.test(location.href)) {
+        perchlightFrameFacts({
+            report(facts) {
+                api.runtime.sendMessage({ what: 'facts', facts }).catch(() => {});
+            },
+            maxElements: 2000,
+            maxAttributeLength: 8192,
+            maxFrameDepth: 16,
+            mark: MARK,
+        });
+    }
 
     // Forms the user let go after a warning, or that need none: their next submit passes.
     const approved = new WeakSet();
