@@ -2,7 +2,7 @@
 // by `perchlight register --browser`, the demo sites served by `perchlight demo --serve`, small
 // sites of the test's own with a log of what they received, and the two browsers started by
 // puppeteer-core with the extension loaded.
-import { spawn, execFileSync } from 'node:child_process';
+import { spawn, spawnSync, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -40,6 +40,12 @@ export function makeHome(work, perchlight) {
 
 export function tool(perchlight, env, ...args) {
     return execFileSync(perchlight, args, { env, encoding: 'utf8' });
+}
+
+// The verdict `perchlight check` gives a page (its exit status tells the verdict, not a failure).
+export function checkVerdict(perchlight, env, url) {
+    const run = spawnSync(perchlight, ['check', url], { env, encoding: 'utf8' });
+    return /^verdict: (.*)$/m.exec(run.stdout ?? '')?.[1] ?? `no verdict (${run.stderr})`;
 }
 
 // `perchlight demo --serve`: the demo sites until stop().

@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import assert from 'node:assert/strict';
 import { launch } from './browsers.mjs';
-import { SKIPPED, identity, loadPuppeteer, makeHome, parseArguments, serveDemo, serveSite, tool }
+import { SKIPPED, checkVerdict, identity, loadPuppeteer, makeHome, parseArguments, serveDemo, serveSite, tool }
     from './harness.mjs';
 
 const options = parseArguments(process.argv.slice(2));
@@ -64,9 +64,12 @@ const bookshop = fs.readFileSync(path.join(options.source, 'data', 'examples', '
     'Example &lt;b id="markup"&gt;Books&lt;/b&gt;&lt;script&gt;document.title="ran"&lt;/script&gt;');
 
 const cases = {
-    // Every demo site gives its expected verdict, picture and title.
+    // Every demo site gives its expected verdict, picture and title, the verdict of
+    // `perchlight check` too.
     async DemoSites_ExpectedBird(session, demo) {
         for (const site of DEMO.sites.filter((s) => !s.post)) {
+            assert.equal(checkVerdict(options.perchlight, home.env, demo.sites[site.name]),
+                site.expected, `perchlight check ${site.name}`);
             const { page } = await expectBird(session, demo.sites[site.name], site.expected);
             await page.close();
         }
