@@ -106,6 +106,8 @@
     // The form warning with the Qt agent's texts and choices; No is the default.
     function showWarning(answer, done) {
         const holder = document.createElement('perchlight-form-warning');
+        // The page's styles reach the warning only through inheritance: start it from none.
+        holder.style.all = 'initial';
         const root = holder.attachShadow({ mode: 'closed' });
         const veil = element('div', {
             position: 'fixed', inset: '0', background: 'rgba(0,0,0,0.35)', zIndex: '2147483647',
