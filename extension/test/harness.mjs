@@ -11,10 +11,13 @@ import readline from 'node:readline';
 
 export const SKIPPED = 77;
 
+// "--name value" pairs; the files and folders among them made absolute (HOME must be).
 export function parseArguments(argv) {
     const options = {};
     for (let i = 0; i < argv.length; i += 2) {
-        options[argv[i].replace(/^--/, '')] = argv[i + 1];
+        const name = argv[i].replace(/^--/, '');
+        const paths = ['perchlight', 'extension', 'source', 'work', 'out'];
+        options[name] = paths.includes(name) ? path.resolve(argv[i + 1]) : argv[i + 1];
     }
     return options;
 }
