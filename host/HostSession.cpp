@@ -273,7 +273,7 @@ HostSession::Tab& HostSession::tabFor(std::int64_t tab) {
 
 std::shared_ptr<PageRun> HostSession::finishedRun(std::int64_t tab) {
     const auto found = tabs_.find(tab);
-    if (found == tabs_.end() || !found->second.current || !found->second.current->ended() ||
+    if (found == tabs_.end() || !found->second.current || !found->second.current->finished() ||
         found->second.current->cancelled()) {
         throw RequestError("no finished check for tab " + std::to_string(tab));
     }
@@ -367,6 +367,7 @@ std::optional<json> HostSession::form(const Request& request) {
 
 std::optional<json> HostSession::settingsGet(const Request&) {
     services_.preferences().loadSettings();
+    services_.preferences().activeRuleSetPath(true);  // the boxes of a level set elsewhere
     return settingsFields(services_);
 }
 
