@@ -3,13 +3,14 @@
 // host's resident size idle and after those 1,000 pages.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
-#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -123,8 +124,8 @@ json pageReport(int id, const std::string& base) {
 }
 
 void BM_HostPageRoundTrip(benchmark::State& state) {
-    const fs::path home = fs::temp_directory_path() / ("perchlight-host-bench-" +
-                                                      std::to_string(::getpid()));
+    const fs::path home =
+        fs::temp_directory_path() / ("perchlight-host-bench-" + std::to_string(::getpid()));
     fs::create_directories(home);
     for (const char* name : {"BaseDataschema-std.xml", "appel-low.xml", "appel-medium.xml",
                              "appel-high.xml", "template-page.html", "template-statement.html"}) {
@@ -134,10 +135,13 @@ void BM_HostPageRoundTrip(benchmark::State& state) {
     const std::string policy =
         perchlight::bench::readFile(fs::path(PERCHLIGHT_DATA_DIR) / "examples" / "shop-basic.xml");
     httplib::Server site;
+    std::atomic<int> requests{0};
+    site.set_logger([&](const httplib::Request&, const httplib::Response&) { ++requests; });
     site.Get("/w3c/p3p.xml", [](const httplib::Request&, httplib::Response& r) {
-        r.set_content("<META><POLICY-REFERENCES><POLICY-REF about='/w3c/policy.xml#basic'>"
-                      "<INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>",
-                      "text/xml");
+        r.set_content(
+            "<META><POLICY-REFERENCES><POLICY-REF about='/w3c/policy.xml#basic'>"
+            "<INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>",
+            "text/xml");
     });
     site.Get("/w3c/policy.xml", [&](const httplib::Request&, httplib::Response& r) {
         r.set_content(policy, "text/xml");
@@ -156,6 +160,7 @@ void BM_HostPageRoundTrip(benchmark::State& state) {
             state.SkipWithError("the warm-up page is not matched");
             break;
         }
+        const int requestsBefore = requests;
         std::vector<double> milliseconds;
         milliseconds.reserve(kReports);
         for (int i = 1; i <= kReports; ++i) {
@@ -166,6 +171,7 @@ void BM_HostPageRoundTrip(benchmark::State& state) {
             benchmark::DoNotOptimize(reply);
         }
         const long afterKiB = host.residentKiB();
+        state.counters["warm_requests"] = requests - requestsBefore;
         const double cpuSeconds = host.finish();
         std::sort(milliseconds.begin(), milliseconds.end());
         state.counters["p50_ms"] = milliseconds[milliseconds.size() / 2];

@@ -8,6 +8,7 @@
 #include "browser/AgentServices.h"
 #include "host/FrameReader.h"
 #include "host/MessageDecoder.h"
+#include "host/SocketBroadcast.h"
 #include "prefs/RegistryKey.h"
 
 namespace perchlight {
@@ -49,6 +50,8 @@ int runHost(AgentServices& services, int inFd, int outFd) {
     reportFailure("loading the cache index", [&] { services.cache().loadCacheIndex(); });
     FileReplySink sink(outFd);
     HostSession session(services, sink);
+    SocketBroadcast broadcast(SocketBroadcast::defaultFolder());
+    session.setBroadcast(&broadcast);
     FrameReader reader(kMaxRequestBytes);
     char buffer[64 * 1024];
     for (;;) {

@@ -10,6 +10,7 @@
 #include "browser/ReportedPage.h"
 #include "host/FormRun.h"
 #include "host/PageRun.h"
+#include "prefs/BirdBroadcast.h"
 #include "prefs/BirdSettings.h"
 #include "prefs/P3PPreferences.h"
 #include "prefs/RuleSetTransfer.h"
@@ -147,6 +148,12 @@ void HostSession::reply(const json& reply) {
     sink_.send(fitReply(reply));
 }
 
+void HostSession::announce(int command) {
+    if (broadcast_ != nullptr) {
+        broadcast_->broadcast(command, false);
+    }
+}
+
 void HostSession::handleFrame(const Frame& frame) {
     switch (frame.kind) {
         case Frame::Kind::kEmpty:
@@ -266,7 +273,7 @@ HostSession::Tab& HostSession::tabFor(std::int64_t tab) {
 
 std::shared_ptr<PageRun> HostSession::finishedRun(std::int64_t tab) {
     const auto found = tabs_.find(tab);
-    if (found == tabs_.end() || !found->second.current || !found->second.current->ended() ||
+    if (found == tabs_.end() || !found->second.current || !found->second.current->finished() ||
         found->second.current->cancelled()) {
         throw RequestError("no finished check for tab " + std::to_string(tab));
     }
@@ -360,6 +367,7 @@ std::optional<json> HostSession::form(const Request& request) {
 
 std::optional<json> HostSession::settingsGet(const Request&) {
     services_.preferences().loadSettings();
+    services_.preferences().activeRuleSetPath(true);  // the boxes of a level set elsewhere
     return settingsFields(services_);
 }
 
@@ -404,7 +412,8 @@ std::optional<json> HostSession::settingsSet(const Request& request) {
     const int enabled = flag("enabled");
     const int warnForms = flag("warnForms");
 
-    MonitorLock guard(preferences.lock());
+    std::optional<MonitorLock> guard;
+    guard.emplace(preferences.lock());
     preferences.loadSettings();
     const PreferenceValues before = preferences.snapshot();
     const bool enabledBefore = BirdSettings::enabled;
@@ -434,12 +443,21 @@ std::optional<json> HostSession::settingsSet(const Request& request) {
             values.dontWarnOnForms = warnForms == 0;
             preferences.restore(values);
         }
-        preferences.activeRuleSetPath(custom.has_value() || level.has_value());
-        saveLevel(preferences);
+        if (custom || level) {
+            preferences.activeRuleSetPath(true);
+            saveLevel(preferences);
+        } else {
+            preferences.saveSettings();
+        }
     } catch (...) {
         preferences.restore(before);
         BirdSettings::enabled = enabledBefore;
         throw;
+    }
+    guard.reset();  // the other processes may read the settings at once
+    announce(custom || level ? kBroadcastReloadSettingsAndRuleSet : kBroadcastReloadSettings);
+    if (enabled >= 0 && (enabled == 1) != enabledBefore) {
+        announce(enabled == 1 ? kBroadcastCheckingEnabled : kBroadcastCheckingDisabled);
     }
     return settingsFields(services_);
 }
@@ -470,7 +488,8 @@ std::optional<json> HostSession::importRuleSet(const Request& request) {
     if (!RuleSetTransfer::stageImport(requestFile, directory)) {
         throw RequestError("Failed to create Import file");
     }
-    MonitorLock guard(preferences.lock());
+    std::optional<MonitorLock> guard;
+    guard.emplace(preferences.lock());
     preferences.loadSettings();
     const PreferenceValues before = preferences.snapshot();
     preferences.setPrivacyLevel(PrivacyLevel::kLevelImported);
@@ -482,6 +501,8 @@ std::optional<json> HostSession::importRuleSet(const Request& request) {
         throw RequestError("Failed to create import file");
     }
     preferences.saveSettings();
+    guard.reset();
+    announce(kBroadcastReloadSettingsAndRuleSet);
     json fields = settingsFields(services_);
     if (blockRule) {
         fields["warning"] = std::string(RuleSetTransfer::kBlockRuleWarning);
@@ -512,6 +533,7 @@ std::optional<json> HostSession::noPromptAdd(const Request& request) {
     preferences.loadNoPromptList(preferences.moduleDirectory() +
                                  P3PPreferences::kNoPromptSitesFile);
     preferences.addNoPrompt(site, true);
+    announce(kBroadcastReloadNoPromptSites);
     return siteList(preferences);
 }
 
@@ -523,6 +545,7 @@ std::optional<json> HostSession::noPromptRemove(const Request& request) {
     std::vector<Url> sites = preferences.noPromptList();
     std::erase(sites, site);
     preferences.setNoPromptList(sites);
+    announce(kBroadcastReloadNoPromptSites);
     return siteList(preferences);
 }
 

@@ -16,6 +16,7 @@
 namespace perchlight {
 
 class AgentServices;
+class BirdBroadcast;
 class FormRun;
 class PageRun;
 
@@ -49,6 +50,10 @@ class HostSession {
     // saves what the last window of the Qt agent saves (cookie history, cache index).
     void finish();
 
+    // Where changes of the settings and the no-prompt list are announced to the Qt agent's
+    // processes; none announces nothing.
+    void setBroadcast(BirdBroadcast* broadcast) { broadcast_ = broadcast; }
+
     // The number of checks and questions whose threads have not been joined yet.
     std::size_t activeRuns();
 
@@ -62,6 +67,7 @@ class HostSession {
     static const std::map<std::string_view, Handler>& handlers();
     void reply(const nlohmann::json& reply);
     void reap();
+    void announce(int command);
     Tab& tabFor(std::int64_t tab);
     std::shared_ptr<PageRun> finishedRun(std::int64_t tab);
 
@@ -86,6 +92,7 @@ class HostSession {
     std::uint64_t uses_ = 0;
     std::vector<std::shared_ptr<PageRun>> pageRuns_;
     std::vector<std::shared_ptr<FormRun>> formRuns_;
+    BirdBroadcast* broadcast_ = nullptr;
     bool finished_ = false;
 };
 

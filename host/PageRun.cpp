@@ -65,6 +65,9 @@ void PageRun::start(Reply reply) {
     reply_ = std::move(reply);
     thread_ = std::thread([this] {
         runCheckThread(*this, page_, "");
+        // The results are complete before the reply leaves: the browser may ask for the summary
+        // the moment it has the verdict.
+        finished_ = true;
         if (!cancelled_) {
             json reply;
             try {

@@ -21,7 +21,8 @@ class AgentServices;
 // owner and indicator, and its thread. The agent's page check (retrieval/PageCheck) runs it over
 // the page the browser reported, as the Qt agent runs it over a window's page. Exactly one reply
 // leaves per run: the verdict when the check ends, or "cancelled" when the tab moved on first.
-// cancel() and ended() may be called from any thread; the results only once ended() is true.
+// cancel(), finished() and ended() may be called from any thread; the results only once
+// finished() is true.
 class PageRun : public CheckOwner, public CheckIndicator {
   public:
     using Reply = std::function<void(const nlohmann::json&)>;
@@ -38,6 +39,8 @@ class PageRun : public CheckOwner, public CheckIndicator {
     // True once the thread has done everything it will do.
     bool ended() const { return ended_; }
     bool cancelled() const { return cancelled_; }
+    // True once the check's results are complete (set before its reply leaves).
+    bool finished() const { return finished_; }
     // Waits for the thread, waking its downloads until it has ended.
     void join();
 
@@ -68,6 +71,7 @@ class PageRun : public CheckOwner, public CheckIndicator {
     Reply reply_;
     std::atomic<bool> answered_{false};
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> finished_{false};
     std::atomic<bool> ended_{false};
     std::thread thread_;
 };

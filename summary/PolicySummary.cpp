@@ -218,8 +218,10 @@ void mergeSubItems(std::map<std::string, std::string>& into,
             into.emplace(key, std::move(text));
             continue;
         }
+        // A structured binding is not captured by clang 14, which builds the fuzz targets.
+        const std::string& other = text;
         const bool known = std::any_of(into.begin(), into.end(),
-                                       [&](const auto& item) { return item.second == text; });
+                                       [&](const auto& item) { return item.second == other; });
         if (!known) {
             into.emplace("OTHER-CATEGORY" + std::to_string(++others), std::move(text));
         }

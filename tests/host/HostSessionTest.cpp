@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include "LoopbackServer.h"
 #include "PreferenceTestEnvironment.h"
 #include "TestSupport.h"
 #include "browser/AgentServices.h"
+#include "host/SocketBroadcast.h"
 #include "prefs/P3PPreferences.h"
 #include "prefs/RegistryKey.h"
 
@@ -333,6 +340,37 @@ TEST_F(HostSessionTest, Settings_SetIsSavedAndABadFieldChangesNothing) {
     EXPECT_FALSE(bad["ok"].get<bool>());
     EXPECT_NE(bad["error"].get<std::string>().find("custom"), std::string::npos);
     EXPECT_EQ(ask(json{{"id", 3}, {"type", "settings.get"}})["level"], "high");
+}
+
+TEST_F(HostSessionTest, Settings_ChangesAreAnnouncedToTheQtAgentsSockets) {
+    // A Qt agent process listening in the broadcast folder, as ui/LocalBroadcast does.
+    const test::TempDir runtime;
+    const std::filesystem::path folder = runtime / "perchlight";
+    std::filesystem::create_directory(folder);
+    const std::string path = (folder / "4242").string();
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    SocketBroadcast broadcast(folder.string());
+    session_->setBroadcast(&broadcast);
+
+    ASSERT_TRUE(ask(json{{"id", 1}, {"type", "settings.set"}, {"enabled", false}})["ok"]);
+    ASSERT_TRUE(ask(json{{"id", 2}, {"type", "noprompt.add"}, {"site", matching_.url("/")}})["ok"]);
+    std::string lines;
+    for (int i = 0; i < 3; ++i) {
+        pollfd ready{listener, POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 10000), 1);
+        const int connection = ::accept(listener, nullptr, nullptr);
+        char buffer[64];
+        const ssize_t count = ::read(connection, buffer, sizeof buffer);
+        lines.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+        ::close(connection);
+    }
+    ::close(listener);
+    EXPECT_EQ(lines, "32804\n32793\n32805\n");
 }
 
 TEST_F(HostSessionTest, Settings_ImportBadTextFailsGoodTextSelectsImported) {
