@@ -56,6 +56,25 @@ async function launchChromium(puppeteer, extension, ids, env, headless, userData
     };
 }
 
+// Whether page shows url, loaded, before the deadline. A wait cut short by the navigation
+// replacing the document starts again in the new one.
+async function arrived(page, url, deadline) {
+    while (Date.now() < deadline) {
+        try {
+            await page.waitForFunction((expected) => location.href === expected &&
+                document.readyState === 'complete', { polling: 100,
+                timeout: Math.max(deadline - Date.now(), 1) }, url);
+            return true;
+        } catch (error) {
+            if (error.name === 'TimeoutError') {
+                return false;
+            }
+            await new Promise((resolve) => setTimeout(resolve, 100));
+        }
+    }
+    return false;
+}
+
 async function launchFirefox(puppeteer, extension, ids, env, headless, systemAccess) {
     const browser = await puppeteer.launch({
         browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless, env,
@@ -77,14 +96,21 @@ async function launchFirefox(puppeteer, extension, ids, env, headless, systemAcc
             return page;
         },
         // BiDi never reports an extension page's navigation as finished: wait for the page
-        // itself instead.
+        // itself instead. Now and then the new tab's document cannot be evaluated at all
+        // ("right-hand side of 'in' should be an object"): that tab is closed and another opened.
         async openOwn(file) {
-            const page = await browser.newPage();
             const url = origin + file;
-            page.goto(url, { timeout: 0 }).catch(() => {});
-            await page.waitForFunction((expected) => location.href === expected &&
-                document.readyState === 'complete', { polling: 100 }, url);
-            return page;
+            for (let attempt = 1; ; ++attempt) {
+                const page = await browser.newPage();
+                page.goto(url, { timeout: 0 }).catch(() => {});
+                if (await arrived(page, url, Date.now() + 10000)) {
+                    return page;
+                }
+                await page.close().catch(() => {});
+                if (attempt === 3) {
+                    throw new Error(`${url} did not open`);
+                }
+            }
         },
         title: null,
         close: () => browser.close(),

@@ -69,7 +69,7 @@ const cases = {
     async DemoSites_ExpectedBird(session, demo) {
         for (const site of DEMO.sites.filter((s) => !s.post)) {
             assert.equal(checkVerdict(options.perchlight, home.env, demo.sites[site.name]),
-                site.expected, `perchlight check ${site.name}`);
+                site.expected, `perchlight check ${site.name} (${demo.sites[site.name]})`);
             const { page } = await expectBird(session, demo.sites[site.name], site.expected);
             await page.close();
         }
