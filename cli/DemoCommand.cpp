@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <iostream>
+#include <limits>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -109,6 +111,9 @@ DemoCommand::DemoCommand(CLI::App& app)
     : command_(app.add_subcommand("demo", "Check the bundled demo sites, served on 127.0.0.1")) {
     command_->add_flag("--browse", browse_,
                        "Then open the browser on the sites and serve them until it is closed");
+    command_->add_flag("--serve", serve_,
+                       "Then print \"site NAME URL\" for each site and serve the sites until the "
+                       "standard input ends (for browser tests and other browsers)");
     command_->add_option("--shots", shotsDirectory_,
                          "Also save a picture of the browser with its bird on each site here");
     command_->add_option(
@@ -152,6 +157,13 @@ int DemoCommand::run(AgentServices& services, std::ostream& out, std::ostream& e
         }
         if (browse_) {
             DemoShots::browse(demo.sites(), out, err);
+        }
+        if (serve_) {
+            for (const DemoSite& site : demo.sites()) {
+                out << "site " << site.name << " " << site.baseUrl << site.page << "\n";
+            }
+            out << "serving until the standard input ends" << std::endl;
+            std::cin.ignore(std::numeric_limits<std::streamsize>::max());
         }
         out << "\n"
             << (differing == 0 ? "every site gave its expected verdict"

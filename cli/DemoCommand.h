@@ -25,6 +25,7 @@ class DemoCommand : public Command {
     std::string sitesDirectory_;
     std::string shotsDirectory_;
     bool browse_ = false;
+    bool serve_ = false;
 };
 
 }  // namespace perchlight::cli

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "browser/NativeHosts.h"
 #include "browser/Registration.h"
 #include "cli/ExitStatus.h"
 #include "prefs/RegistryKey.h"
@@ -62,13 +63,71 @@ int registerModule(std::ostream& out, std::ostream& err) {
 RegisterCommand::RegisterCommand(CLI::App& app)
     : register_(app.add_subcommand("register",
                                    "Create the settings key and register the browser module")),
-      unregister_(app.add_subcommand("unregister", "Unregister the browser module")) {}
+      unregister_(app.add_subcommand("unregister", "Unregister the browser module")) {
+    addBrowserOptions(*register_, registerOptions_);
+    addBrowserOptions(*unregister_, unregisterOptions_);
+}
+
+void RegisterCommand::addBrowserOptions(CLI::App& command, BrowserOptions& options) {
+    std::vector<std::string> names;
+    for (const NativeHostBrowser& browser : NativeHosts::browsers()) {
+        names.emplace_back(browser.name);
+    }
+    auto* browser =
+        command
+            .add_option("--browser", options.browser,
+                        "The native host's manifest for this browser instead of the module")
+            ->check(CLI::IsMember(names));
+    command.add_flag("--system", options.system, "In the system-wide folder")->needs(browser);
+    command.add_option("--folder", options.folder, "In this folder")->needs(browser);
+    command.add_option("--host", options.host, "The host program (default: beside this one)")
+        ->needs(browser);
+}
+
+int RegisterCommand::runForBrowser(const BrowserOptions& options, bool remove, std::ostream& out,
+                                   std::ostream& err) const {
+    const NativeHostBrowser browser = *NativeHosts::browserNamed(options.browser);
+    const std::string folder = !options.folder.empty() ? options.folder
+                               : options.system        ? std::string(browser.systemFolder)
+                                                       : NativeHosts::userFolder(browser);
+    if (folder.empty()) {
+        err << "perchlight: no home directory for the " << browser.name << " host manifest\n";
+        return kExitFailed;
+    }
+    const std::string manifest = NativeHosts::manifestPath(folder);
+    if (remove) {
+        if (!NativeHosts::removeManifest(folder)) {
+            err << "perchlight: Unable to remove " << manifest << "\n";
+            return kExitFailed;
+        }
+        out << "native host unregistered for " << browser.name << ": " << manifest << "\n";
+        return 0;
+    }
+    std::filesystem::path host = options.host.empty()
+                                     ? std::filesystem::path(programDirectory()) / kHostProgramName
+                                     : std::filesystem::path(options.host);
+    // The browser starts the host with its own working directory: the path must be absolute.
+    host = std::filesystem::absolute(host).lexically_normal();
+    if (!NativeHosts::writeManifest(browser, folder, host.string())) {
+        err << "perchlight: Unable to write " << manifest << "\n";
+        return kExitFailed;
+    }
+    out << "native host registered for " << browser.name << ": " << manifest << " ("
+        << host.string() << ")\n";
+    return 0;
+}
 
 bool RegisterCommand::selected() const {
     return register_->parsed() || unregister_->parsed();
 }
 
 int RegisterCommand::run(AgentServices&, std::ostream& out, std::ostream& err) const {
+    if (register_->parsed() && !registerOptions_.browser.empty()) {
+        return runForBrowser(registerOptions_, false, out, err);
+    }
+    if (unregister_->parsed() && !unregisterOptions_.browser.empty()) {
+        return runForBrowser(unregisterOptions_, true, out, err);
+    }
     if (unregister_->parsed()) {
         RegistryTree registry(RegistryTree::defaultPath());
         if (registry.path().empty() || !Registration::unregisterServer(registry)) {

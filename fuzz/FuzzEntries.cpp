@@ -1,5 +1,6 @@
 #include "fuzz/FuzzEntries.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,9 @@
 #include "core/P3PEvaluator.h"
 #include "core/WildcardMatch.h"
 #include "core/XmlNode.h"
+#include "host/FrameReader.h"
+#include "host/HostSession.h"
+#include "host/MessageDecoder.h"
 #include "prefs/CookieHistory.h"
 #include "prefs/CookiePreferences.h"
 #include "retrieval/Globals.h"
@@ -226,6 +230,41 @@ void fuzzCompactPolicy(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+void fuzzHostMessage(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return;
+    }
+    const std::size_t piece = 1 + data[0] % 64;
+    std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+    FrameReader reader(kMaxRequestBytes);
+    const auto answer = [](const Frame& frame) {
+        if (frame.kind != Frame::Kind::kMessage) {
+            return;
+        }
+        try {
+            const Request request = decodeRequest(frame.body);
+            const Fields fields(request.message);
+            if (request.type == "page") {
+                fields.tab();
+                fields.webUrl("url");
+                (void)ReportedPage::collect(readDocuments(fields));
+            }
+            (void)fitReply(nlohmann::json{{"id", request.id}, {"ok", true}, {"text", frame.body}});
+        } catch (const RequestError& error) {
+            (void)encodeReply(errorReply(requestIdOf(frame.body), error.what()));
+        } catch (const Error&) {
+        }
+    };
+    while (!rest.empty()) {
+        const std::size_t count = std::min(piece, rest.size());
+        reader.feed(rest.substr(0, count));
+        rest.remove_prefix(count);
+        while (std::optional<Frame> frame = reader.next()) {
+            answer(*frame);
+        }
+    }
+}
+
 const std::vector<Target>& targets() {
     static const std::vector<Target> all = {
         {"xml_parse", fuzzXmlParse},
@@ -238,6 +277,7 @@ const std::vector<Target>& targets() {
         {"wildcard_match", fuzzWildcardMatch},
         {"template_engine", fuzzTemplateEngine},
         {"compact_policy", fuzzCompactPolicy},
+        {"host_message", fuzzHostMessage},
     };
     return all;
 }

@@ -47,4 +47,9 @@ void fuzzTemplateEngine(const std::uint8_t* data, std::size_t size);
 // each read, validated and compared with the tokens of the bundled marketing example.
 void fuzzCompactPolicy(const std::uint8_t* data, std::size_t size);
 
+// The bytes as the browser's stream to the native host, after a first byte that sets the size of
+// the pieces it arrives in: each frame is decoded as a request, a "page" request's documents are
+// read and collected, and every reply is encoded as the host sends it.
+void fuzzHostMessage(const std::uint8_t* data, std::size_t size);
+
 }  // namespace perchlight::fuzz

@@ -1,5 +1,6 @@
 #include "shell/FrameFactsScript.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,82 +9,24 @@
 namespace perchlight {
 namespace {
 
-// %1 the report prefix, %2 the element limit, %3 the attribute length limit, %4 the depth limit,
-// %5 the name of the mark of a window this script runs in.
+// The DOM walk is extension/src/frame-facts.js, shared with the browser extension; here it
+// reports each document as a console line. %1 the report prefix, %2 the element limit, %3 the
+// attribute length limit, %4 the depth limit, %5 the name of the mark of a window this script
+// runs in, %6 the walk's text.
 constexpr char kSource[] = R"JS(
 (function () {
-    'use strict';
-    var TAGS = { IMG: 1, EMBED: 1, APPLET: 1, OBJECT: 1, LINK: 1, IFRAME: 1, FRAME: 1, BASE: 1 };
-    var ATTRIBUTES = ['src', 'codebase', 'code', 'rel', 'href'];
-    window.%5 = true;
-
-    // The index of each frame on the way down from the top window; parent.frames[i] compares
-    // equal to a frame's window even across origins.
-    function framePath() {
-        var path = [];
-        for (var child = window; child !== child.parent; child = child.parent) {
-            var siblings = child.parent.frames, index = -1;
-            for (var i = 0; i < siblings.length; ++i) {
-                if (siblings[i] === child) {
-                    index = i;
-                    break;
-                }
-            }
-            path.unshift(index);
-        }
-        return path;
-    }
-
-    function facts(win, path) {
-        var elements = [];
-        var all = win.document.getElementsByTagName('*');
-        for (var i = 0; i < all.length && elements.length < %2; ++i) {
-            var tag = String(all[i].tagName).toUpperCase();
-            if (!TAGS.hasOwnProperty(tag)) {
-                continue;
-            }
-            var element = { tag: tag };
-            for (var a = 0; a < ATTRIBUTES.length; ++a) {
-                var value = all[i].getAttribute(ATTRIBUTES[a]);
-                element[ATTRIBUTES[a]] = value === null || value.length > %3 ? '' : value;
-            }
-            elements.push(element);
-        }
-        return { url: win.document.URL, path: path, frames: win.frames.length, elements: elements };
-    }
-
-    // Reports the document of win, then those of its frames in which this script never ran: a
-    // frame that loaded no document of its own (about:blank, perhaps written by script). The
-    // mark is a property of this isolated world, out of the page's reach.
-    function reportDocument(win, path) {
-        if (path.length > %4) {
-            return;
-        }
-        console.log('%1' + JSON.stringify(facts(win, path)));
-        for (var i = 0; i < win.frames.length; ++i) {
-            var silent = false;
-            try {
-                silent = win.frames[i].%5 !== true;
-            } catch (error) {
-                // another origin: the frame reports itself
-            }
-            if (silent) {
-                reportDocument(win.frames[i], path.concat([i]));
-            }
-        }
-    }
-
-    function report() {
-        reportDocument(window, framePath());
-    }
-
-    if (document.readyState === 'complete') {
-        report();
-    } else {
-        window.addEventListener('load', report);
-    }
+%6
+perchlightFrameFacts({
+    report: function (facts) { console.log('%1' + JSON.stringify(facts)); },
+    maxElements: %2, maxAttributeLength: %3, maxFrameDepth: %4, mark: '%5'
+});
 })();
 )JS";
+
+QString walkSource() {
+    QFile file(QStringLiteral(":/perchlight/shell/frame-facts.js"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
 
 std::string stringField(const QJsonObject& object, const char* name) {
     const QString value = object.value(QLatin1String(name)).toString();
@@ -126,7 +69,8 @@ QWebEngineScript FrameFactsScript::script() {
                              .arg(kMaxElements)
                              .arg(kMaxAttributeLength)
                              .arg(kMaxFrameDepth)
-                             .arg(QStringLiteral("perchlightFactsScript")));
+                             .arg(QStringLiteral("perchlightFactsScript"))
+                             .arg(walkSource()));
     script.setInjectionPoint(QWebEngineScript::DocumentReady);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(true);

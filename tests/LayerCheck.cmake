@@ -1,5 +1,5 @@
 # Fails when a source file includes a header of a folder that sits above its own in the layers:
-#   util <- core <- retrieval, prefs, summary <- browser <- cli (and the desktop folders).
+#   util <- core <- retrieval, prefs, summary <- browser <- cli, host (and the desktop folders).
 # Run as: cmake -DROOT=<source dir> -P LayerCheck.cmake
 set(allowed_util util)
 set(allowed_core util core)
@@ -8,13 +8,14 @@ set(allowed_prefs util core prefs)
 set(allowed_summary util core summary)
 set(allowed_browser util core retrieval prefs summary browser)
 set(allowed_cli util core retrieval prefs summary browser cli)
+set(allowed_host util core retrieval prefs summary browser host)
 set(allowed_ui util core retrieval prefs summary browser ui)
 set(allowed_shell util shell)
 set(allowed_agent util core retrieval prefs summary browser ui shell agent)
-set(known_folders util core retrieval prefs summary browser cli ui shell agent)
+set(known_folders util core retrieval prefs summary browser cli ui shell agent host)
 
 set(violations "")
-foreach(folder util core retrieval prefs summary browser cli ui shell agent)
+foreach(folder util core retrieval prefs summary browser cli ui shell agent host)
     file(GLOB sources ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
     foreach(source ${sources})
         file(STRINGS ${source} includes REGEX "^#include \"[a-z]+/")

@@ -29,10 +29,8 @@ inline constexpr int kCommandCookies = 32784;
 inline constexpr int kCommandCookieOverrideSites = 374;
 inline constexpr int kCommandCookieHistory = 32782;
 
-// Broadcast commands that the bird windows carry out themselves; the reload commands are those of
-// prefs/BirdBroadcast.h.
-inline constexpr int kBroadcastCheckingEnabled = 32792;
-inline constexpr int kBroadcastCheckingDisabled = 32793;
+// Broadcast commands that the bird windows carry out themselves; the reload commands and the
+// checking switch are those of prefs/BirdBroadcast.h.
 inline constexpr int kBroadcastReloadSettingsAndPlace = 32807;
 
 // Every command that may travel between processes; anything else that arrives is ignored.

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include "browser/BirdPicture.h"
+
 namespace perchlight {
 
 // The bird's pictures: a strip of fourteen 100 x 18 frames and the shape image whose magenta
@@ -15,18 +17,18 @@ class BirdFrames {
 
     // Frame numbers, in the order of the strip.
     enum Frame : int {
-        kMatched = 0,
-        kPartlyMatched = 1,
-        kMatchedCookieBlocked = 2,
-        kPartlyMatchedCookieBlocked = 3,
-        kUnknown = 4,
-        kUnknownCookieBlocked = 5,
-        kUnmatched = 6,
-        kUnmatchedCookieBlocked = 7,
-        kSleeping = 8,
-        kEmptyBar = 9,
-        kFirstFlap = 10,
-        kLastFlap = 13,
+        kMatched = kPictureMatched,
+        kPartlyMatched = kPicturePartlyMatched,
+        kMatchedCookieBlocked = kPictureMatchedCookieBlocked,
+        kPartlyMatchedCookieBlocked = kPicturePartlyMatchedCookieBlocked,
+        kUnknown = kPictureUnknown,
+        kUnknownCookieBlocked = kPictureUnknownCookieBlocked,
+        kUnmatched = kPictureUnmatched,
+        kUnmatchedCookieBlocked = kPictureUnmatchedCookieBlocked,
+        kSleeping = kPictureSleeping,
+        kEmptyBar = kPictureEmptyBar,
+        kFirstFlap = kPictureFirstFlap,
+        kLastFlap = kPictureLastFlap,
     };
 
     // The colour of the shape image's transparent pixels.

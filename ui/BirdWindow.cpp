@@ -28,21 +28,11 @@ const QPoint kTipOffset(2, 18);
 
 // The picture of a verdict; cookieBlocked selects the variant that says so.
 int verdictFrame(int verdict, bool cookieBlocked) {
-    switch (verdict) {
-        case 0:
-            return cookieBlocked ? BirdFrames::kMatchedCookieBlocked : BirdFrames::kMatched;
-        case 1:
-            return cookieBlocked ? BirdFrames::kUnmatchedCookieBlocked : BirdFrames::kUnmatched;
-        case 2:
-            return cookieBlocked ? BirdFrames::kPartlyMatchedCookieBlocked
-                                 : BirdFrames::kPartlyMatched;
-        default:
-            return cookieBlocked ? BirdFrames::kUnknownCookieBlocked : BirdFrames::kUnknown;
-    }
+    return verdictPicture(verdict, cookieBlocked);
 }
 
 bool hasSummary(int verdict) {
-    return verdict == 0 || verdict == 1 || verdict == 2;
+    return verdictHasSummary(verdict);
 }
 
 }  // namespace

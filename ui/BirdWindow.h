@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "browser/BirdPicture.h"
+
 class QLabel;
 
 namespace perchlight {
@@ -29,10 +31,12 @@ class BirdWindow : public QWidget {
 
   public:
     static constexpr int kAnimationInterval = 153;  // ms, 6.5 frames per second
-    static constexpr int kMaxTipLength = 9999;
+    static constexpr int kMaxTipLength = static_cast<int>(kBirdMaxTipLength);
     static constexpr int kMaxTipWidth = 500;
-    static inline const QString kTipIdle = QStringLiteral("Click here to use Perchlight");
-    static inline const QString kTipNoPolicy = QStringLiteral("Valid policy not found");
+    static inline const QString kTipIdle =
+        QString::fromUtf8(kBirdTipIdle.data(), kBirdTipIdle.size());
+    static inline const QString kTipNoPolicy =
+        QString::fromUtf8(kBirdTipNoPolicy.data(), kBirdTipNoPolicy.size());
 
     // The bird of the owner's window, placed as the settings say and hidden until shown: with
     // checking enabled it shows the unknown verdict, otherwise the sleeping bird.

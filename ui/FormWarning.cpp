@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "browser/AgentServices.h"
+#include "browser/FormCheck.h"
 #include "prefs/BirdBroadcast.h"
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/P3PMatchInfo.h"
@@ -40,61 +41,7 @@ std::optional<Url> webUrl(const QUrl& target) {
     if (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https")) {
         return std::nullopt;
     }
-    try {
-        Url url(target.toString(QUrl::FullyEncoded).toStdString());
-        // A target of a site alone is checked as its root page.
-        if (url.str() == url.base()) {
-            url = Url(url.str() + "/");
-        }
-        return url;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<Url> siteOf(const QUrl& target) {
-    const std::optional<Url> url = webUrl(target);
-    if (!url) {
-        return std::nullopt;
-    }
-    try {
-        return Url(url->base());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-// The policy for posting to the target: the reference files already known, then the site's
-// well-known location (which must be XML to count), then the files its hints name.
-Url findPostPolicy(ReferenceStore& store, const Url& target, const FormCheckJob& job) {
-    Url policy = store.lookupPolicy(target, "POST");
-    if (policy.empty() && !job.cancelled) {
-        store.probeReferenceFile(wellKnownLocation(target), target);
-        policy = store.lookupPolicy(target, "POST");
-    }
-    if (policy.empty()) {
-        for (const Url& file : store.referenceFilesFor(target)) {
-            if (job.cancelled) {
-                break;
-            }
-            store.loadReferenceFile(file, file);
-            policy = store.lookupPolicy(target, "POST");
-            if (!policy.empty()) {
-                break;
-            }
-        }
-    }
-    return policy;
-}
-
-int runFormCheck(AgentServices& services, const Url& target, FormCheckJob& job,
-                 MatchResult& result) {
-    const Url policy = findPostPolicy(services.referenceStore(), target, job);
-    if (policy.empty() || job.cancelled) {
-        return -1;
-    }
-    const int code = services.cache().evaluatePolicy(policy.str(), result);
-    return code == 0 ? result.state : code;
+    return FormCheck::targetUrl(target.toString(QUrl::FullyEncoded).toStdString());
 }
 
 void workOn(AgentServices& services, Url target, std::shared_ptr<FormCheckJob> job) {
@@ -103,7 +50,7 @@ void workOn(AgentServices& services, Url target, std::shared_ptr<FormCheckJob> j
     result.requestUri = target;
     int answer = -1;
     try {
-        answer = runFormCheck(services, target, *job, result);
+        answer = FormCheck::run(services, target, job->cancelled, result);
     } catch (...) {
         // A site that serves no usable policy, a failed or stopped download: no usable policy.
         answer = -1;
@@ -220,11 +167,7 @@ int FormWarning::checkForm(const QUrl& target, MatchResult& result) {
 
 bool FormWarning::allowSubmission(const QUrl& target) {
     P3PPreferences& preferences = m_services.preferences();
-    if (preferences.dontWarnOnForms()) {
-        return true;
-    }
-    const std::optional<Url> site = siteOf(target);
-    if (site && preferences.isNoPrompt(*site)) {
+    if (FormCheck::skipsWarning(m_services, target.toString(QUrl::FullyEncoded).toStdString())) {
         return true;
     }
     MatchResult result;
@@ -255,7 +198,8 @@ bool FormWarning::allowSubmission(const QUrl& target) {
 }
 
 void FormWarning::rememberSite(const QUrl& target) {
-    const std::optional<Url> site = siteOf(target);
+    const std::optional<Url> site =
+        FormCheck::siteOf(target.toString(QUrl::FullyEncoded).toStdString());
     if (!site) {
         return;
     }

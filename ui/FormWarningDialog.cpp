@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "browser/FormCheck.h"
 #include "ui/DialogSupport.h"
 #include "ui/WebHost.h"
 
@@ -28,11 +29,11 @@ FormWarningDialog::FormWarningDialog(std::optional<MatchResult> result, bool any
     setWindowTitle(QStringLiteral("Warning"));
     auto* layout = new QVBoxLayout(this);
 
-    m_message =
-        new QLabel(m_result ? QStringLiteral("The privacy policy of this form does not match your "
-                                             "preferences.")
-                            : QStringLiteral("No privacy policy can be found for this form."),
-                   this);
+    m_message = new QLabel(m_result ? QString::fromUtf8(FormCheck::kNoMatchMessage.data(),
+                                                        FormCheck::kNoMatchMessage.size())
+                                    : QString::fromUtf8(FormCheck::kNoPolicyMessage.data(),
+                                                        FormCheck::kNoPolicyMessage.size()),
+                           this);
     m_message->setObjectName(QStringLiteral("static377"));
     m_message->setTextFormat(Qt::PlainText);
     QFont font(QStringLiteral("Arial"));

@@ -1,0 +1,163 @@
+// The privacy settings: the five levels, the twelve custom warnings, import and export of a
+// rule set, sounds, checking on or off and the form warning. Settings are the host's (the
+// same files as the Qt agent's); nothing is applied until OK, and a failure leaves them as
+// they were.
+import { request, showError } from './pagetab.js';
+
+const LEVELS = [['low', 'Low'], ['medium', 'Medium'], ['high', 'High'], ['custom', 'Custom'],
+    ['imported', 'Imported']];
+// The twelve warnings under their headings, in the order of the host's "custom" list.
+const WARNINGS = [
+    ['HEALTH OR MEDICAL INFORMATION', [
+        'For analysis, marketing, or to make decisions that may affect what content or ads I see, etc.',
+        'To share with other companies (other than those helping the web site provide services to me)']],
+    ['FINANCIAL OR PURCHASE INFORMATION', [
+        'For analysis, marketing, or to make decisions that may affect what content or ads I see, etc.',
+        'To share with other companies (other than those helping the web site provide services to me)']],
+    ['PERSONALLY IDENTIFIED INFORMATION (name, address, phone number, email address, etc.)', [
+        'Via other means (email, postal mail, etc.)', 'Via telephone',
+        'And do not allow me to remove myself from marketing/mailing lists',
+        'To determine my habits, interests, or other characteristics',
+        'To share with other companies (other than those helping the website provide services to me)',
+        'Warn me at web sites that do not allow me to find out what data they have about me']],
+    ['NON-PERSONALLY IDENTIFIED INFORMATION (demographics, interests, web sites visited, etc.)', [
+        'To determine my habits, interests, or other characteristics',
+        'To share with other companies (other than those helping the website provide services to me)']],
+];
+
+const customBoxes = [];
+
+function levelName(level) {
+    if (typeof level === 'number') {
+        return LEVELS[level - 1]?.[0] ?? 'medium';
+    }
+    return String(level ?? '').toLowerCase();
+}
+
+function build() {
+    const levels = document.getElementById('levels');
+    for (const [name, label] of LEVELS) {
+        const row = document.createElement('div');
+        row.className = 'row';
+        const text = document.createElement('label');
+        const radio = document.createElement('input');
+        radio.type = 'radio';
+        radio.name = 'level';
+        radio.value = name;
+        radio.id = `level-${name}`;
+        radio.addEventListener('change', updateCustom);
+        text.append(radio, ` ${label}`);
+        row.append(text);
+        levels.append(row);
+    }
+    const custom = document.getElementById('custom');
+    for (const [heading, boxes] of WARNINGS) {
+        const title = document.createElement('div');
+        title.className = 'row';
+        title.style.fontWeight = 'bold';
+        title.textContent = heading;
+        custom.append(title);
+        for (const text of boxes) {
+            const row = document.createElement('div');
+            row.className = 'row';
+            const label = document.createElement('label');
+            const box = document.createElement('input');
+            box.type = 'checkbox';
+            box.id = `custom-${customBoxes.length}`;
+            customBoxes.push(box);
+            label.append(box, ` ${text}`);
+            row.append(label);
+            custom.append(row);
+        }
+    }
+}
+
+function chosenLevel() {
+    return document.querySelector('input[name="level"]:checked')?.value ?? 'medium';
+}
+
+function updateCustom() {
+    const custom = chosenLevel() === 'custom';
+    for (const box of customBoxes) {
+        box.disabled = !custom;
+    }
+}
+
+function show(settings) {
+    const level = levelName(settings.level);
+    const radio = document.getElementById(`level-${level}`);
+    if (radio) {
+        radio.checked = true;
+    }
+    const custom = Array.isArray(settings.custom) ? settings.custom : [];
+    customBoxes.forEach((box, index) => {
+        box.checked = custom[index] === true;
+    });
+    document.getElementById('enabled').checked = settings.enabled !== false;
+    document.getElementById('sounds').checked = settings.sounds === true;
+    document.getElementById('warnForms').checked = settings.warnForms !== false;
+    updateCustom();
+}
+
+async function load() {
+    show(await request({ what: 'settings.get' }));
+}
+
+function clearMessages() {
+    document.getElementById('error').hidden = true;
+    document.getElementById('saved').hidden = true;
+}
+
+async function save() {
+    clearMessages();
+    const fields = {
+        level: chosenLevel(),
+        enabled: document.getElementById('enabled').checked,
+        sounds: document.getElementById('sounds').checked,
+        warnForms: document.getElementById('warnForms').checked,
+    };
+    if (fields.level === 'custom') {
+        fields.custom = customBoxes.map((box) => box.checked);
+    }
+    // One request: the host checks every field before it changes any.
+    await request({ what: 'settings.set', ...fields });
+    await request({ what: 'recheck' });
+    await load();
+    document.getElementById('saved').hidden = false;
+}
+
+async function importFile(file) {
+    clearMessages();
+    if (file.size > 1024 * 1024) {
+        throw new Error('Invalid Appel File');
+    }
+    await request({ what: 'import', text: await file.text() });
+    await request({ what: 'recheck' });
+    await load();
+    document.getElementById('saved').hidden = false;
+}
+
+async function exportFile() {
+    clearMessages();
+    const reply = await request({ what: 'export' });
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([String(reply.text ?? '')], { type: 'text/xml' }));
+    link.download = 'MyPrivacyPreferences.xml';
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+build();
+document.getElementById('ok').addEventListener('click', () => save().catch(showError));
+document.getElementById('import').addEventListener('click', () => {
+    document.getElementById('importFile').click();
+});
+document.getElementById('importFile').addEventListener('change', (event) => {
+    const [file] = event.target.files;
+    event.target.value = '';
+    if (file) {
+        importFile(file).catch(showError);
+    }
+});
+document.getElementById('export').addEventListener('click', () => exportFile().catch(showError));
+load().catch(showError);

@@ -1,0 +1,150 @@
+#include "host/PageRun.h"
+
+#include <chrono>
+
+#include "browser/AgentServices.h"
+#include "browser/BirdPicture.h"
+#include "retrieval/PageCheck.h"
+#include "summary/SummaryPage.h"
+
+namespace perchlight {
+namespace {
+
+using nlohmann::json;
+
+const char* stateName(int state) {
+    switch (state) {
+        case kStateNoConflict:
+            return "matched";
+        case kStateConflict:
+            return "unmatched";
+        default:
+            return "unknown";
+    }
+}
+
+std::string webAddressOrEmpty(const std::string& address) {
+    try {
+        const std::string protocol = Url(address).protocol();
+        if (protocol == "http" || protocol == "https") {
+            return address;
+        }
+    } catch (const std::exception&) {
+    }
+    return {};
+}
+
+}  // namespace
+
+const char* verdictName(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return "matched";
+        case kVerdictUnmatched:
+            return "unmatched";
+        case kVerdictPartlyMatched:
+            return "partly matched";
+        default:
+            return "unknown";
+    }
+}
+
+PageRun::PageRun(AgentServices& services, json id, Url page, const CollectedPage& collected)
+    : id_(std::move(id)),
+      page_(std::move(page)),
+      info_(services.referenceStore(), services.cache()),
+      embedded_(collected.embedded),
+      linkPolicyRef_(collected.linkPolicyRef) {}
+
+PageRun::~PageRun() {
+    cancel();
+    join();
+}
+
+void PageRun::start(Reply reply) {
+    reply_ = std::move(reply);
+    thread_ = std::thread([this] {
+        runCheckThread(*this, page_, "");
+        // The results are complete before the reply leaves: the browser may ask for the summary
+        // the moment it has the verdict.
+        finished_ = true;
+        if (!cancelled_) {
+            json reply;
+            try {
+                reply = verdictReply();
+            } catch (const std::exception& error) {
+                reply = json{{"id", id_}, {"ok", false}, {"error", error.what()}};
+            }
+            answer(reply);
+        }
+        ended_ = true;
+    });
+}
+
+void PageRun::answer(const json& reply) {
+    if (!answered_.exchange(true) && reply_) {
+        reply_(reply);
+    }
+}
+
+void PageRun::cancel() {
+    cancelled_ = true;
+    info_.setRunning(false);
+    {
+        MonitorLock guard(monitor_);
+        monitor_.broadcast();
+    }
+    answer(json{{"id", id_}, {"ok", false}, {"error", "cancelled"}});
+}
+
+void PageRun::join() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    // A cancelled check leaves its downloads at the next wake-up; what may be left is one
+    // evaluation or one bounded header probe.
+    while (!ended_ && cancelled_) {
+        {
+            MonitorLock guard(monitor_);
+            monitor_.broadcast();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    thread_.join();
+}
+
+json PageRun::verdictReply() {
+    const int verdict = verdict_;
+    const MatchResult main = info_.mainResult();
+    std::string title(kBirdTipNoPolicy);
+    if (verdictHasSummary(verdict)) {
+        title = SummaryPage().tooltipText(main);
+    }
+    if (title.size() > kBirdMaxTipLength) {
+        title.resize(kBirdMaxTipLength);
+    }
+    json rules = json::array();
+    for (const std::string& description : main.descriptions) {
+        rules.push_back(json{{"description", description}});
+    }
+    json items = json::array();
+    for (const Url& item : info_.embeddedUrls()) {
+        items.push_back(json{{"url", item.str()},
+                             {"state", stateName(info_.embeddedState(item))},
+                             {"type", info_.contentType(item)},
+                             {"policy", info_.embeddedPolicyUrl(item).str()}});
+    }
+    return json{{"id", id_},
+                {"ok", true},
+                {"verdict", verdictName(verdict)},
+                {"picture", verdictPicture(verdict, false)},
+                {"title", title},
+                {"enabled", true},
+                {"policy", info_.mainPolicyUrl().str()},
+                {"fullPolicy", webAddressOrEmpty(main.disclosureUri)},
+                {"optOut", webAddressOrEmpty(main.optOutUri)},
+                {"rules", rules},
+                {"items", items}};
+}
+
+}  // namespace perchlight
