@@ -138,7 +138,7 @@ TEST_F(HostProcessTest, Framing_SplitWritesAreOneRequestAndEofEndsCleanly) {
     EXPECT_EQ(reply["id"], 1);
     EXPECT_EQ(reply["level"], "medium");
     host.closeInput();
-    EXPECT_EQ(host.wait(), 0);
+    EXPECT_EQ(host.wait(), 0) << test::readFile(errors_);
 }
 
 TEST_F(HostProcessTest, Framing_FaultsAreAnsweredAndTheHostGoesOn) {
@@ -161,7 +161,7 @@ TEST_F(HostProcessTest, End_EofInsideAMessageEndsCleanly) {
     HostProcess host(errors_);
     host.write(encodeFrame(R"({"id": 1, "type": "settings.get"})").substr(0, 10));
     host.closeInput();
-    EXPECT_EQ(host.wait(), 0);
+    EXPECT_EQ(host.wait(), 0) << test::readFile(errors_);
     EXPECT_NE(test::readFile(errors_).find("ended inside a message"), std::string::npos);
 }
 
@@ -174,7 +174,7 @@ TEST_F(HostProcessTest, End_EofDuringAStalledCheckEndsAndSavesTheCacheIndex) {
     host.write(encodeFrame(R"({"id": 2, "type": "settings.get"})"));
     EXPECT_EQ(host.read()["id"], 2) << "the stalled check holds up no other request";
     host.closeInput();
-    EXPECT_EQ(host.wait(), 0) << "the stalled site was never released";
+    EXPECT_EQ(host.wait(), 0) << "the stalled site was never released\n" << test::readFile(errors_);
     EXPECT_TRUE(std::filesystem::exists(environment_.homeFile("cache") / "cacheindex.xml"));
 }
 
