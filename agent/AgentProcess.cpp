@@ -26,8 +26,8 @@ void reportFailure(const char* what, Step step) {
 
 }  // namespace
 
-AgentProcess::AgentProcess(std::string moduleDirectory, bool cookieCommands)
-    : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))),
+AgentProcess::AgentProcess(DataLocations locations, bool cookieCommands)
+    : m_services(std::make_unique<AgentServices>(std::move(locations))),
       m_cookieCommands(cookieCommands) {
     reportFailure("loading the preferences",
                   [this] { m_services->preferences().loadPreferences(); });
@@ -69,7 +69,7 @@ void AgentProcess::saveOnLastWindow() {
 
 void AgentProcess::onBroadcast(int command) {
     P3PPreferences& preferences = m_services->preferences();
-    const std::string& directory = m_services->moduleDirectory();
+    const std::string& directory = m_services->locations().userDirectory();
     reportFailure("applying a broadcast", [&] {
         switch (command) {
             case kBroadcastReloadSettingsAndRuleSet:

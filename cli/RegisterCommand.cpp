@@ -14,13 +14,6 @@
 namespace perchlight::cli {
 namespace {
 
-// The agent module beside the program, as the build and the installation place it.
-std::string agentModulePath() {
-    return (std::filesystem::path(programDirectory()) / RegisterCommand::kAgentModuleName)
-        .lexically_normal()
-        .string();
-}
-
 int createSettingsKey(std::ostream& out, std::ostream& err) {
     const std::string path = RegistryKey::filePath(RegistryKey::kPerchlightKey);
     if (RegistryKey::open(RegistryKey::kPerchlightKey)) {
@@ -37,7 +30,7 @@ int createSettingsKey(std::ostream& out, std::ostream& err) {
 }
 
 int registerModule(std::ostream& out, std::ostream& err) {
-    const std::string module = agentModulePath();
+    const std::string module = agentModulePath(RegisterCommand::kAgentModuleName);
     std::error_code missing;
     if (!std::filesystem::is_regular_file(module, missing)) {
         out << "no browser module at " << module << " (built without the desktop agent)\n";
