@@ -4,14 +4,14 @@
 
 #include "browser/Registration.h"
 #include "ui/ErrorBox.h"
-#include "util/RegistryTree.h"
 #include "ui/LocalBroadcast.h"
 #include "ui/OtherSettingsDialog.h"
 #include "ui/PrivacySettingsDialog.h"
+#include "util/RegistryTree.h"
 
 #include "agent/AgentProcess.h"
 #include "agent/P3PObject.h"
-#include "util/ModuleDirectory.h"
+#include "util/DataLocations.h"
 
 namespace perchlight {
 
@@ -25,7 +25,8 @@ void AgentModule::initialize(const QStringList& arguments) {
     }
     try {
         m_process = std::make_unique<AgentProcess>(
-            moduleDirectory(), arguments.contains(QLatin1String(kCookieCommandsOption)));
+            DataLocations::forThisProcess(),
+            arguments.contains(QLatin1String(kCookieCommandsOption)));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "perchlight: the agent could not start: %s\n", error.what());
     }

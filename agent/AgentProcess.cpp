@@ -36,8 +36,8 @@ WorkArea workAreaOf(const QScreen& screen) {
 
 }  // namespace
 
-AgentProcess::AgentProcess(std::string moduleDirectory, bool cookieCommands)
-    : m_services(std::make_unique<AgentServices>(std::move(moduleDirectory))),
+AgentProcess::AgentProcess(DataLocations locations, bool cookieCommands)
+    : m_services(std::make_unique<AgentServices>(std::move(locations))),
       m_cookieCommands(cookieCommands) {
     // The bird's stored position is kept on the screen as it is, not on a screen of fixed size.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -85,7 +85,7 @@ void AgentProcess::saveOnLastWindow() {
 
 void AgentProcess::onBroadcast(int command) {
     P3PPreferences& preferences = m_services->preferences();
-    const std::string& directory = m_services->moduleDirectory();
+    const std::string& directory = m_services->locations().userDirectory();
     reportFailure("applying a broadcast", [&] {
         switch (command) {
             case kBroadcastReloadSettingsAndRuleSet:

@@ -24,7 +24,7 @@ class AgentProcess : public QObject {
     // Loads the preference store once, swallowing its errors: a damaged settings file leaves the
     // defaults and must not keep the browser from starting.
     // cookieCommands: the bird shows the fuller menu with the cookie commands.
-    AgentProcess(std::string moduleDirectory, bool cookieCommands);
+    AgentProcess(DataLocations locations, bool cookieCommands);
     ~AgentProcess() override;
 
     AgentServices& services() { return *m_services; }

@@ -182,13 +182,15 @@ void PageCommands::showPolicySource() {
 }
 
 void PageCommands::openHelp(const QString& topic) {
-    m_site.openInNewWindow(HelpPages::topicUrl(m_process.services().moduleDirectory(), topic));
+    m_site.openInNewWindow(
+        HelpPages::topicUrl(m_process.services().locations().shippedDirectory(), topic));
 }
 
 void PageCommands::openAddress(const QUrl& url) {
     // A site's addresses open only over the web; the only files opened are our own help pages.
     const QString help =
-        QString::fromStdString(m_process.services().moduleDirectory()) + QStringLiteral("/help/");
+        QString::fromStdString(m_process.services().locations().shippedDirectory()) +
+        QStringLiteral("/help/");
     if (isWebAddress(url) || (url.isLocalFile() && url.toLocalFile().startsWith(help) &&
                               !url.toLocalFile().contains(QLatin1String("/../")))) {
         m_site.openInNewWindow(url);

@@ -10,12 +10,16 @@
 namespace perchlight {
 
 AgentServices::AgentServices(std::string moduleDirectory)
-    : moduleDirectory_(std::move(moduleDirectory)),
-      baseSchema_(moduleDirectory_ + "/" + BaseDataSchema::kFileName),
-      cache_(moduleDirectory_ + "/cache"),
+    : AgentServices(DataLocations::inOneDirectory(std::move(moduleDirectory))) {}
+
+AgentServices::AgentServices(DataLocations locations)
+    : locations_(std::move(locations)),
+      baseSchema_(locations_.shippedFile("/" + std::string(BaseDataSchema::kFileName))),
+      cache_(locations_.cacheDirectory()),
       referenceStore_(&cache_),
-      preferences_(moduleDirectory_),
+      preferences_(locations_),
       evaluator_(&cache_, baseSchema_, buildSummary) {
+    locations_.createUserDirectories();
     cache_.setEvaluator(&evaluator_);
     cache_.setRuleSetReader([this](std::string& ruleSet) { return readRuleSet(ruleSet); });
     cache_.setClearListener([this] { referenceStore_.clear(); });

@@ -7,24 +7,28 @@
 #include "prefs/P3PPreferences.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
+#include "util/DataLocations.h"
 
 namespace perchlight {
 
-// The services one agent process shares between all its windows and checks, over one module
-// directory: the base data schema, the policy cache, the policy reference store, the preference
-// store and the evaluator that ties them together. The only place where they are made and wired:
-// the cache reads the active rule set of the preferences, clearing the cache empties the
-// reference store, the cookie rules find policies through the store and the cache. Build one per
-// process (the command-line tool, the browser module) or one per test. Its parts are thread-safe
-// as each of them says; the object itself is neither copied nor moved.
+// The services one agent process shares between all its windows and checks, over one set of
+// data locations (util/DataLocations): the base data schema, the policy cache, the policy reference
+// store, the preference store and the evaluator that ties them together. The only place where they
+// are made and wired: the cache reads the active rule set of the preferences, clearing the cache
+// empties the reference store, the cookie rules find policies through the store and the cache.
+// Build one per process (the command-line tool, the browser module) or one per test. Its parts are
+// thread-safe as each of them says; the object itself is neither copied nor moved.
 class AgentServices {
   public:
-    // Services over the module directory; nothing is read until used (see loadPreferences).
+    // Services over the locations; nothing is read until used (see loadPreferences). In the
+    // installed layout the user's folders are created here, so that every writer finds them.
+    explicit AgentServices(DataLocations locations);
+    // Services over one directory that holds everything (a test's home, PERCHLIGHT_HOME).
     explicit AgentServices(std::string moduleDirectory);
     AgentServices(const AgentServices&) = delete;
     AgentServices& operator=(const AgentServices&) = delete;
 
-    const std::string& moduleDirectory() const { return moduleDirectory_; }
+    const DataLocations& locations() const { return locations_; }
     BaseDataSchema& baseSchema() { return baseSchema_; }
     PolicyCache& cache() { return cache_; }
     ReferenceStore& referenceStore() { return referenceStore_; }
@@ -39,7 +43,7 @@ class AgentServices {
   private:
     bool readRuleSet(std::string& ruleSet);
 
-    const std::string moduleDirectory_;
+    const DataLocations locations_;
     BaseDataSchema baseSchema_;
     PolicyCache cache_;
     ReferenceStore referenceStore_;

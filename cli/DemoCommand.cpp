@@ -126,7 +126,7 @@ bool DemoCommand::selected() const {
 }
 
 int DemoCommand::run(AgentServices& services, std::ostream& out, std::ostream& err) const {
-    const std::string& installed = services.moduleDirectory();
+    const std::string& installed = services.locations().shippedDirectory();
     const std::string sitesDirectory =
         sitesDirectory_.empty() ? defaultSitesDirectory() : sitesDirectory_;
     const std::string ruleSetFile = P3PPreferences::ruleSetFileName(PrivacyLevel::kLevelMedium);

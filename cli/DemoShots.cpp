@@ -82,7 +82,7 @@ std::string DemoShots::browserPath() {
 int DemoShots::take(const std::vector<DemoSite>& sites, const std::string& home,
                     const std::string& directory, std::ostream& out, std::ostream& err) {
     const std::string browser = browserPath();
-    const fs::path module = fs::path(programDirectory()) / RegisterCommand::kAgentModuleName;
+    const fs::path module = agentModulePath(RegisterCommand::kAgentModuleName);
     std::error_code error;
     if (browser.empty() || !fs::is_regular_file(module, error)) {
         err << "perchlight: no browser shell or module beside the program: no pictures taken\n";

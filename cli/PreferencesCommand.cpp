@@ -64,15 +64,15 @@ std::string cookieWords(const CookiePreferences& cookies) {
 bool importedRuleSetExists(const P3PPreferences& preferences) {
     std::error_code error;
     return std::filesystem::is_regular_file(
-        preferences.moduleDirectory() + P3PPreferences::kImportedRuleSetFile, error);
+        preferences.locations().userFile(P3PPreferences::kImportedRuleSetFile), error);
 }
 
 // Saves the level and, below the Imported level, the custom rule set that goes with it.
 void saveLevel(P3PPreferences& preferences) {
     preferences.saveSettings();
     if (preferences.privacyLevel() != PrivacyLevel::kLevelImported) {
-        preferences.writeCustomRuleSet(preferences.moduleDirectory() +
-                                       P3PPreferences::kCustomRuleSetFile);
+        preferences.writeCustomRuleSet(
+            preferences.locations().userFile(P3PPreferences::kCustomRuleSetFile));
     }
 }
 
@@ -138,7 +138,8 @@ int PreferencesCommand::printSettings(P3PPreferences& preferences, std::ostream&
     const std::string keyPath = RegistryKey::filePath(RegistryKey::kPerchlightKey);
     const bool keyPresent = RegistryKey::open(RegistryKey::kPerchlightKey).has_value();
     out << "settings key:       " << keyPath << (keyPresent ? "" : " (missing)") << "\n"
-        << "module directory:   " << preferences.moduleDirectory() << "\n"
+        << "shipped files:      " << preferences.locations().shippedDirectory() << "\n"
+        << "user files:         " << preferences.locations().userDirectory() << "\n"
         << "privacy level:      " << static_cast<std::int32_t>(values.privacyLevel) << " ("
         << levelLabel(values.privacyLevel) << ")\n"
         << "rule set:           " << preferences.activeRuleSetPath(false) << "\n"
@@ -209,7 +210,7 @@ int PreferencesCommand::importRuleSet(P3PPreferences& preferences, std::ostream&
     if (blockRule) {
         err << "Warning: " << RuleSetTransfer::kBlockRuleWarning << "\n";
     }
-    const std::string& directory = preferences.moduleDirectory();
+    const std::string& directory = preferences.locations().userDirectory();
     if (!RuleSetTransfer::stageImport(importPath_, directory)) {
         err << "perchlight: Failed to create Import file\n";
         return kExitFailed;
@@ -231,7 +232,8 @@ int PreferencesCommand::importRuleSet(P3PPreferences& preferences, std::ostream&
 int PreferencesCommand::exportRuleSet(P3PPreferences& preferences, std::ostream& out,
                                       std::ostream& err) const {
     if (preferences.privacyLevel() == PrivacyLevel::kLevelImported) {
-        if (!RuleSetTransfer::exportImported(preferences.moduleDirectory(), exportPath_)) {
+        if (!RuleSetTransfer::exportImported(preferences.locations().userDirectory(),
+                                             exportPath_)) {
             err << "perchlight: Failed to create Export file\n";
             return kExitFailed;
         }

@@ -15,13 +15,6 @@
 namespace perchlight::cli {
 namespace {
 
-// The agent module beside the program, as the build and the installation place it.
-std::string agentModulePath() {
-    return (std::filesystem::path(programDirectory()) / RegisterCommand::kAgentModuleName)
-        .lexically_normal()
-        .string();
-}
-
 int createSettingsKey(std::ostream& out, std::ostream& err) {
     const std::string path = RegistryKey::filePath(RegistryKey::kPerchlightKey);
     if (RegistryKey::open(RegistryKey::kPerchlightKey)) {
@@ -38,7 +31,7 @@ int createSettingsKey(std::ostream& out, std::ostream& err) {
 }
 
 int registerModule(std::ostream& out, std::ostream& err) {
-    const std::string module = agentModulePath();
+    const std::string module = agentModulePath(RegisterCommand::kAgentModuleName);
     std::error_code missing;
     if (!std::filesystem::is_regular_file(module, missing)) {
         out << "no browser module at " << module << " (built without the desktop agent)\n";
@@ -80,6 +73,10 @@ void RegisterCommand::addBrowserOptions(CLI::App& command, BrowserOptions& optio
             ->check(CLI::IsMember(names));
     command.add_flag("--system", options.system, "In the system-wide folder")->needs(browser);
     command.add_option("--folder", options.folder, "In this folder")->needs(browser);
+    command
+        .add_option("--staging", options.staging,
+                    "With --system: below this staging root, as an installation's DESTDIR")
+        ->needs(browser);
     command.add_option("--host", options.host, "The host program (default: beside this one)")
         ->needs(browser);
 }
@@ -88,8 +85,9 @@ int RegisterCommand::runForBrowser(const BrowserOptions& options, bool remove, s
                                    std::ostream& err) const {
     const NativeHostBrowser browser = *NativeHosts::browserNamed(options.browser);
     const std::string folder = !options.folder.empty() ? options.folder
-                               : options.system        ? std::string(browser.systemFolder)
-                                                       : NativeHosts::userFolder(browser);
+                               : options.system
+                                   ? options.staging + std::string(browser.systemFolder)
+                                   : NativeHosts::userFolder(browser);
     if (folder.empty()) {
         err << "perchlight: no home directory for the " << browser.name << " host manifest\n";
         return kExitFailed;

@@ -34,6 +34,7 @@ class RegisterCommand : public Command {
         std::string browser;
         bool system = false;
         std::string folder;
+        std::string staging;  // a staging root below which the system folder is written
         std::string host;
     };
     static void addBrowserOptions(CLI::App& command, BrowserOptions& options);

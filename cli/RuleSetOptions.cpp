@@ -51,7 +51,7 @@ std::optional<ChosenRuleSet> RuleSetOptions::apply(AgentServices& services,
     } else {
         const PrivacyLevel level = privacyLevelNamed(level_).value_or(PrivacyLevel::kLevelMedium);
         chosen = {std::string(privacyLevelLabel(level)),
-                  services.moduleDirectory() + P3PPreferences::ruleSetFileName(level)};
+                  services.locations().ruleSetFile(P3PPreferences::ruleSetFileName(level))};
     }
     std::error_code missing;
     if (!std::filesystem::is_regular_file(chosen.file, missing)) {

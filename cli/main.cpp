@@ -15,8 +15,8 @@
 #include "cli/RegisterCommand.h"
 #include "cli/SummaryCommand.h"
 #include "cli/SurveyCommand.h"
+#include "util/DataLocations.h"
 #include "util/HeapRetention.h"
-#include "util/ModuleDirectory.h"
 
 int main(int argc, char** argv) {
     using namespace perchlight::cli;
@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
     CLI::App app("Perchlight: checks web sites' P3P privacy policies against your preferences",
                  "perchlight");
     app.require_subcommand(1);
+    app.set_version_flag("--version", "perchlight " PERCHLIGHT_VERSION);
+    app.footer(perchlight::DataLocations::kResolutionOrder);
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<EvaluateCommand>(app));
     commands.push_back(std::make_unique<FetchCommand>(app));
@@ -40,7 +42,7 @@ int main(int argc, char** argv) {
         const int status = app.exit(error);
         return status == 0 ? 0 : kExitUsage;
     }
-    perchlight::AgentServices services(perchlight::moduleDirectory());
+    perchlight::AgentServices services(perchlight::DataLocations::forThisProcess());
     for (const std::unique_ptr<Command>& command : commands) {
         if (command->selected()) {
             return command->run(services, std::cout, std::cerr);

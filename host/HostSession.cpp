@@ -49,8 +49,8 @@ json settingsFields(AgentServices& services) {
 void saveLevel(P3PPreferences& preferences) {
     preferences.saveSettings();
     if (preferences.privacyLevel() != PrivacyLevel::kLevelImported) {
-        preferences.writeCustomRuleSet(preferences.moduleDirectory() +
-                                       P3PPreferences::kCustomRuleSetFile);
+        preferences.writeCustomRuleSet(
+            preferences.locations().userFile(P3PPreferences::kCustomRuleSetFile));
     }
 }
 
@@ -382,8 +382,8 @@ std::optional<json> HostSession::settingsSet(const Request& request) {
             throw RequestError("field level: not one of low, medium, high, custom, imported");
         }
         if (*level == PrivacyLevel::kLevelImported &&
-            !std::filesystem::is_regular_file(preferences.moduleDirectory() +
-                                              P3PPreferences::kImportedRuleSetFile)) {
+            !std::filesystem::is_regular_file(
+                preferences.locations().userFile(P3PPreferences::kImportedRuleSetFile))) {
             throw RequestError("field level: no imported rule set; import one first");
         }
     }
@@ -465,7 +465,7 @@ std::optional<json> HostSession::settingsSet(const Request& request) {
 std::optional<json> HostSession::importRuleSet(const Request& request) {
     const std::string text = Fields(request.message).string("text", kMaxRuleSetBytes);
     P3PPreferences& preferences = services_.preferences();
-    const std::string& directory = preferences.moduleDirectory();
+    const std::string& directory = preferences.locations().userDirectory();
     const std::string requestFile = RuleSetTransfer::uniqueStagedPath(directory) + ".request";
     struct Remove {
         const std::string& path;
@@ -522,16 +522,16 @@ std::optional<json> HostSession::exportRuleSet(const Request&) {
 
 std::optional<json> HostSession::noPromptList(const Request&) {
     P3PPreferences& preferences = services_.preferences();
-    preferences.loadNoPromptList(preferences.moduleDirectory() +
-                                 P3PPreferences::kNoPromptSitesFile);
+    preferences.loadNoPromptList(
+        preferences.locations().userFile(P3PPreferences::kNoPromptSitesFile));
     return siteList(preferences);
 }
 
 std::optional<json> HostSession::noPromptAdd(const Request& request) {
     const Url site = siteField(Fields(request.message));
     P3PPreferences& preferences = services_.preferences();
-    preferences.loadNoPromptList(preferences.moduleDirectory() +
-                                 P3PPreferences::kNoPromptSitesFile);
+    preferences.loadNoPromptList(
+        preferences.locations().userFile(P3PPreferences::kNoPromptSitesFile));
     preferences.addNoPrompt(site, true);
     announce(kBroadcastReloadNoPromptSites);
     return siteList(preferences);
@@ -540,8 +540,8 @@ std::optional<json> HostSession::noPromptAdd(const Request& request) {
 std::optional<json> HostSession::noPromptRemove(const Request& request) {
     const Url site = siteField(Fields(request.message));
     P3PPreferences& preferences = services_.preferences();
-    preferences.loadNoPromptList(preferences.moduleDirectory() +
-                                 P3PPreferences::kNoPromptSitesFile);
+    preferences.loadNoPromptList(
+        preferences.locations().userFile(P3PPreferences::kNoPromptSitesFile));
     std::vector<Url> sites = preferences.noPromptList();
     std::erase(sites, site);
     preferences.setNoPromptList(sites);

@@ -10,8 +10,8 @@
 #include "browser/AgentServices.h"
 #include "host/HostLoop.h"
 #include "retrieval/HttpClient.h"
+#include "util/DataLocations.h"
 #include "util/HeapRetention.h"
-#include "util/ModuleDirectory.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ int main() {
     // The browser passes its own arguments (the caller's origin or the manifest and extension
     // id); the host manifest already decided who may start the host, so they are not read.
     const int status = [] {
-        perchlight::AgentServices services(perchlight::moduleDirectory());
+        perchlight::AgentServices services(perchlight::DataLocations::forThisProcess());
         return perchlight::runHost(services, STDIN_FILENO, STDOUT_FILENO);
     }();
     // Everything is saved. A download that a cancelled check abandoned may still wait on a stalled

@@ -39,8 +39,11 @@ constexpr std::uint32_t kUnreadableHotkey = 3;
 
 }  // namespace
 
+P3PPreferences::P3PPreferences(DataLocations locations, WorkArea workArea)
+    : locations_(std::move(locations)), workArea_(workArea) {}
+
 P3PPreferences::P3PPreferences(std::string moduleDirectory, WorkArea workArea)
-    : moduleDirectory_(std::move(moduleDirectory)), workArea_(workArea) {}
+    : P3PPreferences(DataLocations::inOneDirectory(std::move(moduleDirectory)), workArea) {}
 
 std::string P3PPreferences::ruleSetFileName(PrivacyLevel level) {
     switch (level) {
@@ -104,7 +107,7 @@ void P3PPreferences::applySettings(const RegistryKey& key) {
     const auto enabled = key.value(kEnabled);
     BirdSettings::enabled = !(enabled && *enabled == 0);
     const auto modifier = key.value(kHotkeyMod);
-    values_.hotkeyModifier = !modifier                         ? kDefaultHotkeyModifier
+    values_.hotkeyModifier = !modifier                          ? kDefaultHotkeyModifier
                              : *modifier >= 1 && *modifier <= 7 ? *modifier
                                                                 : kUnreadableHotkey;
     const auto hotkey = key.value(kHotkeyKeys);
@@ -164,7 +167,7 @@ bool P3PPreferences::saveSettings() {
 
 std::string P3PPreferences::activeRuleSetPath(bool refreshCustomSettings) {
     MonitorLock guard(lock_);
-    const std::string rulesPath = moduleDirectory_ + ruleSetFileName(values_.privacyLevel);
+    const std::string rulesPath = locations_.ruleSetFile(ruleSetFileName(values_.privacyLevel));
     if (refreshCustomSettings) {
         values_.customSettings.reset();
         if (values_.privacyLevel != PrivacyLevel::kLevelImported) {

@@ -13,6 +13,7 @@
 #include "prefs/NoPromptSites.h"
 #include "prefs/PrivacyLevel.h"
 #include "prefs/WorkArea.h"
+#include "util/DataLocations.h"
 #include "util/Monitor.h"
 #include "util/Url.h"
 
@@ -58,7 +59,8 @@ using CookiePolicyLookup =
 
 // The process-wide store of the user's choices: privacy level and custom settings, cookie rules,
 // overrides and history, no-prompt sites, and the user-interface settings kept in the settings
-// key. Its files lie in the module directory. Thread-safe: one re-entrant lock, the preferences
+// key. Its files lie where DataLocations says: the user's own in the user's directory, the
+// installed rule sets among the shipped files. Thread-safe: one re-entrant lock, the preferences
 // lock, guards the store, its files and its settings key; the four bird settings live outside it
 // (BirdSettings).
 class P3PPreferences {
@@ -72,12 +74,14 @@ class P3PPreferences {
     static constexpr const char* kCookieHistoryFile = "/CookieHistory.xml";
     static constexpr const char* kNoPromptSitesFile = "/NoPromptSites.p3p";
 
-    // An empty store over the given module directory; tests and tools make their own.
+    // An empty store over the given locations; tests and tools make their own.
+    explicit P3PPreferences(DataLocations locations, WorkArea workArea = {});
+    // An empty store over one directory that holds every file.
     explicit P3PPreferences(std::string moduleDirectory, WorkArea workArea = {});
     P3PPreferences(const P3PPreferences&) = delete;
     P3PPreferences& operator=(const P3PPreferences&) = delete;
 
-    const std::string& moduleDirectory() const { return moduleDirectory_; }
+    const DataLocations& locations() const { return locations_; }
     // The file name of a level's rule set ("/appel-low.xml").
     static std::string ruleSetFileName(PrivacyLevel level);
 
@@ -169,9 +173,9 @@ class P3PPreferences {
     void applySettings(const class RegistryKey& key);
     void clampPosition();
     bool importedRuleSetExists() const;
-    std::string path(const char* fileName) const { return moduleDirectory_ + fileName; }
+    std::string path(const char* fileName) const { return locations_.userFile(fileName); }
 
-    const std::string moduleDirectory_;
+    const DataLocations locations_;
     mutable Monitor lock_;
     WorkArea workArea_;
     PreferenceValues values_;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "util/ModuleDirectory.h"
+#include "util/DataLocations.h"
 
 namespace perchlight {
 namespace {
@@ -31,7 +31,7 @@ bool writeAll(int descriptor, std::string_view bytes) {
     return true;
 }
 
-// The directory for a new summary file: TMPDIR when it names a directory, else the module's.
+// The directory for a new summary file: TMPDIR when it names a directory, else the user's.
 std::string summaryDirectory() {
     if (const char* temporary = std::getenv("TMPDIR"); temporary != nullptr && *temporary != '\0') {
         std::error_code error;
@@ -39,7 +39,9 @@ std::string summaryDirectory() {
             return temporary;
         }
     }
-    return moduleDirectory();
+    const DataLocations locations = DataLocations::forThisProcess();
+    locations.createUserDirectories();
+    return locations.userDirectory();
 }
 
 // Creates a new file with a unique name in the directory; -1 when none can be made.
@@ -60,7 +62,7 @@ SummaryFile::SummaryFile(std::string_view page) {
     std::string path;
     int descriptor = createUnique(summaryDirectory(), path);
     if (descriptor < 0) {
-        path = moduleDirectory() + std::string(kPrefix) + std::string(kSuffix);
+        path = summaryDirectory() + std::string(kPrefix) + std::string(kSuffix);
         descriptor =
             ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     }

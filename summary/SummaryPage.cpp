@@ -14,9 +14,9 @@
 #include "core/MatchResult.h"
 #include "summary/PolicySummary.h"
 #include "summary/TemplateEngine.h"
+#include "util/DataLocations.h"
 #include "util/Error.h"
 #include "util/FileReader.h"
-#include "util/ModuleDirectory.h"
 
 namespace perchlight {
 namespace {
@@ -45,7 +45,8 @@ constexpr std::array<std::string_view, 5> kFaxKeys = {"BusinessFaxIntCode", "Bus
 constexpr std::uintmax_t kMaxTemplateBytes = 1024 * 1024;
 
 std::string readTemplate(std::string_view name) {
-    return FileReader::read(moduleDirectory() + "/" + std::string(name), kMaxTemplateBytes)
+    return FileReader::read(DataLocations::forThisProcess().shippedFile("/" + std::string(name)),
+                            kMaxTemplateBytes)
         .value_or(std::string());
 }
 
@@ -349,7 +350,7 @@ std::string PageValues::value(std::string_view key, std::string_view format) con
 
 const std::string& dllPath() {
     static const std::string value = [] {
-        std::string path = moduleDirectory() + "/";
+        std::string path = DataLocations::forThisProcess().shippedDirectory() + "/";
         std::replace(path.begin(), path.end(), '\\', '/');
         return path;
     }();

@@ -47,10 +47,10 @@ class AgentServicesTest : public ::testing::Test {
 };
 
 TEST_F(AgentServicesTest, Wiring_EverythingLivesInTheOneModuleDirectory) {
-    EXPECT_EQ(services_.moduleDirectory(), environment_.home());
+    EXPECT_EQ(services_.locations().userDirectory(), environment_.home());
     EXPECT_EQ(services_.baseSchema().path(), environment_.home() + "/BaseDataschema-std.xml");
     EXPECT_EQ(services_.cache().directory(), environment_.home() + "/cache");
-    EXPECT_EQ(services_.preferences().moduleDirectory(), environment_.home());
+    EXPECT_EQ(services_.preferences().locations().userDirectory(), environment_.home());
     EXPECT_NE(services_.baseSchema().schema(), nullptr);
 }
 

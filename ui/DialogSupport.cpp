@@ -38,7 +38,7 @@ void DialogSupport::openHelpPage(const QString& path) {
 }
 
 QString DialogSupport::helpPath(const P3PPreferences& preferences, const QString& topic) {
-    return QString::fromStdString(preferences.moduleDirectory()) + "/help/" + topic;
+    return QString::fromStdString(preferences.locations().shippedDirectory()) + "/help/" + topic;
 }
 
 void DialogSupport::showError(QWidget* parent, const QString& message) {
@@ -78,7 +78,7 @@ bool DialogSupport::changeCookiePreferences(P3PPreferences& preferences, BirdBro
         }
         preferences.setCookiePreferences(after);
         try {
-            preferences.writeCookiePreferences(preferences.moduleDirectory() +
+            preferences.writeCookiePreferences(preferences.locations().userDirectory() +
                                                P3PPreferences::kCookiePreferencesFile);
         } catch (...) {
             preferences.setCookiePreferences(before);  // the store keeps matching the file

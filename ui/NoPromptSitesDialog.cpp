@@ -34,7 +34,7 @@ std::set<std::string> currentSites(const P3PPreferences& preferences) {
         sites.insert(site.str());
     }
     NoPromptSites onDisk;
-    onDisk.read(preferences.moduleDirectory() + P3PPreferences::kNoPromptSitesFile);
+    onDisk.read(preferences.locations().userFile(P3PPreferences::kNoPromptSitesFile));
     for (const auto& [site, flag] : onDisk.sites()) {
         sites.insert(site.str());
     }

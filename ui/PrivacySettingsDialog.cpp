@@ -83,7 +83,7 @@ PrivacySettingsDialog::PrivacySettingsDialog(P3PPreferences& preferences, BirdBr
         m_chooser = m_ownChooser.get();
     }
     setWindowTitle("Privacy Preference Settings");
-    RuleSetTransfer::discardAbandonedStaged(preferences.moduleDirectory());
+    RuleSetTransfer::discardAbandonedStaged(preferences.locations().userDirectory());
     build();
     const CustomSettings settings = preferences.customSettings();
     for (int i = 0; i < kCustomSettingCount; ++i) {
@@ -176,7 +176,7 @@ CustomSettings PrivacySettingsDialog::shownSettings() const {
 }
 
 std::string PrivacySettingsDialog::importedPath() const {
-    return m_preferences.moduleDirectory() + P3PPreferences::kImportedRuleSetFile;
+    return m_preferences.locations().userFile(P3PPreferences::kImportedRuleSetFile);
 }
 
 void PrivacySettingsDialog::refresh() {
@@ -195,8 +195,8 @@ void PrivacySettingsDialog::chooseLevel(PrivacyLevel level) {
     m_level = level;
     CustomSettings settings;
     if (level != PrivacyLevel::kLevelImported) {
-        settings = CustomRuleSet::read(m_preferences.moduleDirectory() +
-                                       P3PPreferences::ruleSetFileName(level));
+        settings = CustomRuleSet::read(
+            m_preferences.locations().ruleSetFile(P3PPreferences::ruleSetFileName(level)));
     }
     for (int i = 0; i < kCustomSettingCount; ++i) {
         m_boxes[i]->setChecked(settings[i]);
@@ -224,7 +224,7 @@ void PrivacySettingsDialog::importRuleSet() {
         DialogSupport::showWarning(this, RuleSetTransfer::kBlockRuleWarning);
     }
     if (m_stagedPath.empty()) {
-        m_stagedPath = RuleSetTransfer::uniqueStagedPath(m_preferences.moduleDirectory());
+        m_stagedPath = RuleSetTransfer::uniqueStagedPath(m_preferences.locations().userDirectory());
     }
     if (!RuleSetTransfer::copyRuleSet(source, m_stagedPath)) {
         DialogSupport::showError(this, "Failed to create Import file");
@@ -262,7 +262,7 @@ void PrivacySettingsDialog::confirm() {
         // The rule set is in place before the level that reads it is saved: no other process
         // ever evaluates the Custom level against a stale or half-written file.
         const CustomSettings settings = shownSettings();
-        CustomRuleSet::write(m_preferences.moduleDirectory() + P3PPreferences::kCustomRuleSetFile,
+        CustomRuleSet::write(m_preferences.locations().userFile(P3PPreferences::kCustomRuleSetFile),
                              settings, CustomRuleSet::creationTime(std::time(nullptr)));
         if (!saveLevel(m_level, settings)) {
             return;
@@ -299,7 +299,7 @@ bool PrivacySettingsDialog::saveLevel(PrivacyLevel level, const CustomSettings& 
 // The staged file replaces the imported rule set in one rename. If that fails, the previous file
 // and level stay in force, nothing is saved and the dialog stays open.
 bool PrivacySettingsDialog::installImport() {
-    if (!RuleSetTransfer::installStaged(m_stagedPath, m_preferences.moduleDirectory())) {
+    if (!RuleSetTransfer::installStaged(m_stagedPath, m_preferences.locations().userDirectory())) {
         DialogSupport::showError(this, "Failed to create import file");
         return false;
     }

@@ -1,20 +1,9 @@
 #include "util/ModuleDirectory.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 namespace perchlight {
-namespace {
-
-std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return path;
-}
-
-}  // namespace
 
 std::string programDirectory() {
     std::error_code error;
@@ -22,19 +11,17 @@ std::string programDirectory() {
     return error ? std::filesystem::current_path(error).string() : program.parent_path().string();
 }
 
-std::string moduleDirectory() {
-    if (const char* home = std::getenv("PERCHLIGHT_HOME"); home != nullptr && *home != '\0') {
-        return withoutTrailingSlash(home);
-    }
+std::string agentModulePath(std::string_view fileName) {
     const std::filesystem::path program(programDirectory());
+    const std::filesystem::path beside = program / fileName;
     for (const std::filesystem::path& candidate :
-         {program / "data", program / ".." / "share" / "perchlight"}) {
+         {beside, program / ".." / "lib" / "perchlight" / fileName}) {
         std::error_code error;
-        if (std::filesystem::is_directory(candidate, error)) {
-            return withoutTrailingSlash(candidate.lexically_normal().string());
+        if (std::filesystem::is_regular_file(candidate, error)) {
+            return candidate.lexically_normal().string();
         }
     }
-    return withoutTrailingSlash(program.string());
+    return beside.lexically_normal().string();
 }
 
 }  // namespace perchlight
