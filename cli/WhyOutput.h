@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/FiredRulesJson.h"
 #include "retrieval/Globals.h"
 
 namespace perchlight {
@@ -16,8 +17,7 @@ namespace perchlight::cli {
 // Prints the descriptions of the fired rules, one per line; with why, under each the statements
 // that made it fire and their matched elements.
 void printDescriptions(std::ostream& out, const MatchResult& result, bool why);
-// The fired rules as data: description, and per statement its index, line and elements.
-nlohmann::json firedRulesJson(const MatchResult& result);
+using perchlight::firedRulesJson;  // browser/FiredRulesJson
 
 // Prints the compact policy of each P3P header that has one, with its problems and, against the
 // result's full policy, its mismatches; nothing when there is none.

@@ -4,6 +4,7 @@
 
 #include "browser/AgentServices.h"
 #include "browser/BirdPicture.h"
+#include "browser/FiredRulesJson.h"
 #include "retrieval/PageCheck.h"
 #include "summary/SummaryPage.h"
 
@@ -123,10 +124,8 @@ json PageRun::verdictReply() {
     if (title.size() > kBirdMaxTipLength) {
         title.resize(kBirdMaxTipLength);
     }
-    json rules = json::array();
-    for (const std::string& description : main.descriptions) {
-        rules.push_back(json{{"description", description}});
-    }
+    // Each fired rule with the statements and elements that made it fire.
+    const json rules = firedRulesJson(main);
     json items = json::array();
     for (const Url& item : info_.embeddedUrls()) {
         items.push_back(json{{"url", item.str()},

@@ -189,6 +189,11 @@ TEST_F(HostSessionTest, Page_ConflictingSiteGivesTheUnmatchedBirdAndItsRules) {
     EXPECT_EQ(reply["picture"], 6);
     ASSERT_FALSE(reply["rules"].empty());
     EXPECT_TRUE(reply["rules"][0]["description"].is_string());
+    // Each rule says which statement made it fire, in data and in one line of plain words.
+    const auto& statements = reply["rules"][0]["statements"];
+    ASSERT_FALSE(statements.empty());
+    EXPECT_GE(statements[0]["statement"].get<int>(), 0);
+    EXPECT_NE(statements[0]["line"].get<std::string>().find("statement"), std::string::npos);
 }
 
 TEST_F(HostSessionTest, Page_FrameWithoutPolicyGivesPartlyMatched) {
