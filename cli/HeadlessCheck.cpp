@@ -29,19 +29,6 @@ int exitStatusForVerdict(int verdict) {
     }
 }
 
-const char* verdictWord(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return "matched";
-        case kVerdictUnmatched:
-            return "unmatched";
-        case kVerdictPartlyMatched:
-            return "partly matched";
-        default:
-            return "unknown";
-    }
-}
-
 const char* stateWord(int state) {
     return state == 0 ? "Matched" : state == 1 ? "UnMatched" : "Unknown";
 }

@@ -16,8 +16,6 @@ namespace perchlight::cli {
 // The exit status of a command that reports a page verdict.
 int exitStatusForVerdict(int verdict);
 
-// The word for a page verdict: "matched", "unmatched", "partly matched" or "unknown".
-const char* verdictWord(int verdict);
 // The embedded content list's word for an item's state: "Matched", "UnMatched" or "Unknown".
 const char* stateWord(int state);
 

@@ -297,7 +297,7 @@ std::optional<json> HostSession::page(const Request& request) {
     if (!BirdSettings::enabled) {
         // Checking is off (here or in another process): the sleeping bird, no check.
         entry.current.reset();
-        return json{{"verdict", verdictName(kVerdictUnknown)},
+        return json{{"verdict", verdictWord(kVerdictUnknown)},
                     {"picture", kPictureSleeping},
                     {"title", std::string(kBirdTipIdle)},
                     {"enabled", false},

@@ -37,19 +37,6 @@ std::string webAddressOrEmpty(const std::string& address) {
 
 }  // namespace
 
-const char* verdictName(int verdict) {
-    switch (verdict) {
-        case kVerdictMatched:
-            return "matched";
-        case kVerdictUnmatched:
-            return "unmatched";
-        case kVerdictPartlyMatched:
-            return "partly matched";
-        default:
-            return "unknown";
-    }
-}
-
 PageRun::PageRun(AgentServices& services, json id, Url page, const CollectedPage& collected)
     : id_(std::move(id)),
       page_(std::move(page)),
@@ -135,7 +122,7 @@ json PageRun::verdictReply() {
     }
     return json{{"id", id_},
                 {"ok", true},
-                {"verdict", verdictName(verdict)},
+                {"verdict", verdictWord(verdict)},
                 {"picture", verdictPicture(verdict, false)},
                 {"title", title},
                 {"enabled", true},

@@ -76,7 +76,4 @@ class PageRun : public CheckOwner, public CheckIndicator {
     std::thread thread_;
 };
 
-// The name of a page verdict in replies ("matched", "unmatched", "partly matched", "unknown").
-const char* verdictName(int verdict);
-
 }  // namespace perchlight

@@ -22,6 +22,20 @@ inline constexpr int kVerdictUnmatched = 1;
 inline constexpr int kVerdictPartlyMatched = 2;
 inline constexpr int kVerdictUnknown = -1;
 
+// The word for a page verdict: "matched", "unmatched", "partly matched" or "unknown".
+constexpr const char* verdictWord(int verdict) {
+    switch (verdict) {
+        case kVerdictMatched:
+            return "matched";
+        case kVerdictUnmatched:
+            return "unmatched";
+        case kVerdictPartlyMatched:
+            return "partly matched";
+        default:
+            return "unknown";
+    }
+}
+
 // An embedded item's kind and the policy that covers it (empty until found, or when none is).
 struct PageEntry {
     std::string contentType;
