@@ -30,6 +30,14 @@ json settingsFields(AgentServices& services) {
         levels.push_back(
             json{{"name", std::string(level.name)}, {"label", std::string(level.label)}});
     }
+    json warnings = json::array();
+    for (const CustomWarningGroup& group : customWarningGroups()) {
+        json boxes = json::array();
+        for (const std::string_view text : group.boxes) {
+            boxes.push_back(std::string(text));
+        }
+        warnings.push_back(json{{"heading", std::string(group.heading)}, {"boxes", boxes}});
+    }
     json custom = json::array();
     const CustomSettings settings = preferences.customSettings();
     for (int i = 0; i < kCustomSettingCount; ++i) {
@@ -40,6 +48,7 @@ json settingsFields(AgentServices& services) {
     return json{{"level", std::string(privacyLevelName(values.privacyLevel))},
                 {"levels", levels},
                 {"custom", custom},
+                {"warnings", warnings},
                 {"sounds", (values.sounds & verdictSounds) != 0},
                 {"enabled", static_cast<bool>(BirdSettings::enabled)},
                 {"warnForms", !values.dontWarnOnForms}};

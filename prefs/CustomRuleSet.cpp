@@ -12,6 +12,32 @@
 namespace perchlight {
 namespace {
 
+// The texts keep the spaces the dialog has always shown.
+constexpr std::string_view kHealthBoxes[] = {
+    "For analysis, marketing, or to make decisions that may affect what content or ads I see, etc.",
+    "To share with other companies (other than those helping the web site provide services to me)"};
+constexpr std::string_view kFinancialBoxes[] = {
+    "For analysis, marketing, or to make decisions that may affect what content or ads I see, etc.",
+    "To share with other companies (other than those helping the web site provide services to me)"};
+constexpr std::string_view kIdentifiedBoxes[] = {
+    "Via other means (email, postal mail, etc.)",
+    "Via telephone ",
+    "And do not allow me to remove myself from marketing/mailing lists",
+    "To determine my habits, interests, or other characteristics",
+    "To share with other companies (other than those helping the website provide services to me)",
+    "Warn me at web sites that do not allow me to find out what data they have about me"};
+constexpr std::string_view kAnonymousBoxes[] = {
+    "To determine my habits, interests, or other characteristics",
+    "To share with other companies (other than those helping the website provide services to me)"};
+constexpr CustomWarningGroup kWarningGroups[] = {
+    {"HEALTH OR MEDICAL INFORMATION", kHealthBoxes},
+    {"FINANCIAL OR PURCHASE INFORMATION", kFinancialBoxes},
+    {"PERSONALLY IDENTIFIED INFORMATION (name, address, phone number, email address, etc.) ",
+     kIdentifiedBoxes},
+    {"NON-PERSONALLY IDENTIFIED INFORMATION (demographics, interests, web sites visited, etc.)",
+     kAnonymousBoxes},
+};
+
 using enum CustomSetting;
 
 enum class Data { kNone, kHealth, kFinancial, kIdentified };
@@ -602,6 +628,10 @@ StatementFeatures CustomRuleSet::statementFeatures(const XmlNode& statement) {
         }
     }
     return features;
+}
+
+std::span<const CustomWarningGroup> customWarningGroups() {
+    return kWarningGroups;
 }
 
 }  // namespace perchlight

@@ -3,6 +3,7 @@
 #include <bitset>
 #include <ctime>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,14 @@ enum class CustomSetting : int {
     anonymousShare,
 };
 inline constexpr int kCustomSettingCount = 12;
+
+// The twelve warnings as the settings pages show them, under their headings, in CustomSetting
+// order: one copy for the settings dialog and the extension's options page.
+struct CustomWarningGroup {
+    std::string_view heading;
+    std::span<const std::string_view> boxes;
+};
+std::span<const CustomWarningGroup> customWarningGroups();
 
 // The twelve custom settings, indexed by CustomSetting (or by its number).
 class CustomSettings : public std::bitset<kCustomSettingCount> {

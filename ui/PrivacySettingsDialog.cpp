@@ -34,35 +34,6 @@ constexpr LevelButton kLevels[5] = {
     {PrivacyLevel::kLevelImported, "Impor&ted"},
 };
 
-// The twelve warnings under their headings, in CustomSetting order.
-struct WarningGroup {
-    const char* heading;
-    std::initializer_list<const char*> boxes;
-};
-const WarningGroup kWarningGroups[] = {
-    {"HEALTH OR MEDICAL INFORMATION",
-     {"For analysis, marketing, or to make decisions that may affect what content or ads I see, "
-      "etc.",
-      "To share with other companies (other than those helping the web site provide services to "
-      "me)"}},
-    {"FINANCIAL OR PURCHASE INFORMATION",
-     {"For analysis, marketing, or to make decisions that may affect what content or ads I see, "
-      "etc.",
-      "To share with other companies (other than those helping the web site provide services to "
-      "me)"}},
-    {"PERSONALLY IDENTIFIED INFORMATION (name, address, phone number, email address, etc.) ",
-     {"Via other means (email, postal mail, etc.)", "Via telephone ",
-      "And do not allow me to remove myself from marketing/mailing lists",
-      "To determine my habits, interests, or other characteristics",
-      "To share with other companies (other than those helping the website provide services to "
-      "me)",
-      "Warn me at web sites that do not allow me to find out what data they have about me"}},
-    {"NON-PERSONALLY IDENTIFIED INFORMATION (demographics, interests, web sites visited, etc.)",
-     {"To determine my habits, interests, or other characteristics",
-      "To share with other companies (other than those helping the website provide services to "
-      "me)"}},
-};
-
 bool isRegularFile(const std::string& path) {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
@@ -150,12 +121,12 @@ QWidget* PrivacySettingsDialog::buildWarnings() {
     auto* layout = new QVBoxLayout(warnings);
     layout->setContentsMargins(0, 0, 0, 0);
     int index = 0;
-    for (const WarningGroup& group : kWarningGroups) {
-        auto* box = new QGroupBox(group.heading);
+    for (const CustomWarningGroup& group : customWarningGroups()) {
+        auto* box = new QGroupBox(QString::fromUtf8(group.heading.data(), group.heading.size()));
         auto* boxLayout = new QVBoxLayout(box);
         boxLayout->setSpacing(2);
-        for (const char* text : group.boxes) {
-            auto* check = new QCheckBox(text);
+        for (const std::string_view text : group.boxes) {
+            auto* check = new QCheckBox(QString::fromUtf8(text.data(), text.size()));
             DialogSupport::name(check, kFirstCustomBox + index);
             // clicked, not toggled: only the user's own tick makes the level Custom.
             connect(check, &QCheckBox::clicked, this, &PrivacySettingsDialog::customBoxClicked);

@@ -4,39 +4,20 @@
 // they were.
 import { request, showError } from './pagetab.js';
 
-const LEVELS = [['low', 'Low'], ['medium', 'Medium'], ['high', 'High'], ['custom', 'Custom'],
-    ['imported', 'Imported']];
-// The twelve warnings under their headings, in the order of the host's "custom" list.
-const WARNINGS = [
-    ['HEALTH OR MEDICAL INFORMATION', [
-        'For analysis, marketing, or to make decisions that may affect what content or ads I see, etc.',
-        'To share with other companies (other than those helping the web site provide services to me)']],
-    ['FINANCIAL OR PURCHASE INFORMATION', [
-        'For analysis, marketing, or to make decisions that may affect what content or ads I see, etc.',
-        'To share with other companies (other than those helping the web site provide services to me)']],
-    ['PERSONALLY IDENTIFIED INFORMATION (name, address, phone number, email address, etc.)', [
-        'Via other means (email, postal mail, etc.)', 'Via telephone',
-        'And do not allow me to remove myself from marketing/mailing lists',
-        'To determine my habits, interests, or other characteristics',
-        'To share with other companies (other than those helping the website provide services to me)',
-        'Warn me at web sites that do not allow me to find out what data they have about me']],
-    ['NON-PERSONALLY IDENTIFIED INFORMATION (demographics, interests, web sites visited, etc.)', [
-        'To determine my habits, interests, or other characteristics',
-        'To share with other companies (other than those helping the website provide services to me)']],
-];
-
 const customBoxes = [];
 
 function levelName(level) {
-    if (typeof level === 'number') {
-        return LEVELS[level - 1]?.[0] ?? 'medium';
-    }
     return String(level ?? '').toLowerCase();
 }
 
-function build() {
+// The levels and the twelve warnings come with the settings, in the texts of the Qt dialog and in
+// the order of the host's "custom" list; they are built once.
+function build(settings) {
+    if (customBoxes.length > 0) {
+        return;
+    }
     const levels = document.getElementById('levels');
-    for (const [name, label] of LEVELS) {
+    for (const { name, label } of Array.isArray(settings.levels) ? settings.levels : []) {
         const row = document.createElement('div');
         row.className = 'row';
         const text = document.createElement('label');
@@ -51,11 +32,11 @@ function build() {
         levels.append(row);
     }
     const custom = document.getElementById('custom');
-    for (const [heading, boxes] of WARNINGS) {
+    for (const { heading, boxes } of Array.isArray(settings.warnings) ? settings.warnings : []) {
         const title = document.createElement('div');
         title.className = 'row';
         title.style.fontWeight = 'bold';
-        title.textContent = heading;
+        title.textContent = String(heading).trim();
         custom.append(title);
         for (const text of boxes) {
             const row = document.createElement('div');
@@ -65,7 +46,7 @@ function build() {
             box.type = 'checkbox';
             box.id = `custom-${customBoxes.length}`;
             customBoxes.push(box);
-            label.append(box, ` ${text}`);
+            label.append(box, ` ${String(text).trim()}`);
             row.append(label);
             custom.append(row);
         }
@@ -84,6 +65,7 @@ function updateCustom() {
 }
 
 function show(settings) {
+    build(settings);
     const level = levelName(settings.level);
     const radio = document.getElementById(`level-${level}`);
     if (radio) {
@@ -147,7 +129,7 @@ async function exportFile() {
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
 }
 
-build();
+
 document.getElementById('ok').addEventListener('click', () => save().catch(showError));
 document.getElementById('import').addEventListener('click', () => {
     document.getElementById('importFile').click();
