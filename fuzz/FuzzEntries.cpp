@@ -322,8 +322,8 @@ void fuzzSurveyInput(const std::uint8_t* data, std::size_t size) {
     }
     const std::string_view output = input.substr(split + 1);
     for (const bool csv : {false, true}) {
-        const std::string path = scratch().write(csv ? "survey.csv" : "survey.jsonl",
-                                                 data + split + 1, output.size());
+        const std::string path =
+            scratch().write(csv ? "survey.csv" : "survey.jsonl", data + split + 1, output.size());
         try {
             cli::recordedAddresses(path, csv);
         } catch (const Error&) {
