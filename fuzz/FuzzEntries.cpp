@@ -5,9 +5,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
+#include "browser/HtmlScanner.h"
+#include "browser/ReportedPage.h"
+#include "cli/SurveyInput.h"
 #include "core/BaseDataSchema.h"
 #include "core/CompactPolicy.h"
 #include "core/P3PEvaluator.h"
@@ -18,6 +23,7 @@
 #include "host/MessageDecoder.h"
 #include "prefs/CookieHistory.h"
 #include "prefs/CookiePreferences.h"
+#include "prefs/RegistryKey.h"
 #include "retrieval/Globals.h"
 #include "retrieval/PolicyCache.h"
 #include "retrieval/ReferenceStore.h"
@@ -25,6 +31,7 @@
 #include "summary/SummaryPage.h"
 #include "summary/TemplateEngine.h"
 #include "util/Error.h"
+#include "util/RegistryTree.h"
 
 #ifndef PERCHLIGHT_DATA_DIR
 #error "PERCHLIGHT_DATA_DIR names the bundled data folder"
@@ -265,6 +272,174 @@ void fuzzHostMessage(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+void fuzzHtmlScanner(const std::uint8_t* data, std::size_t size) {
+    static const Url page("http://www.example.com/dir/page.html");
+    const std::string_view html(reinterpret_cast<const char*>(data), size);
+    if (HtmlScanner::readablePrefix(html) > size) {
+        std::abort();
+    }
+    try {
+        HtmlScanner::scan(html, page);
+    } catch (const Error&) {
+    }
+}
+
+void fuzzP3PHeader(const std::uint8_t* data, std::size_t size) {
+    static const Url page("http://www.example.com/dir/page.html");
+    const std::string text = bytes(data, size);
+    try {
+        extractPolicyRef(text, page);
+        std::vector<SeenP3PHeader> seen;
+        for (const std::string& value : p3pHeaderValues(text)) {
+            const Url reference = extractPolicyRef(value, page);
+            seen.push_back({reference.empty() ? page : reference, value});
+        }
+        compactPolicyFor(seen, page);
+        if (!seen.empty()) {
+            compactPolicyFor(seen, seen.back().url);
+        }
+    } catch (const Error&) {
+    }
+}
+
+namespace {
+
+std::vector<std::string> split(std::string_view text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != text.npos; start = end + 1) {
+        parts.emplace_back(text.substr(start, end - start));
+    }
+    parts.emplace_back(text.substr(start));
+    return parts;
+}
+
+}  // namespace
+
+void fuzzReportedPage(const std::uint8_t* data, std::size_t size) {
+    std::vector<ReportedDocument> documents;
+    try {
+        for (const std::string& part : split(bytes(data, size), '\0')) {
+            const std::vector<std::string> lines = split(part, '\n');
+            ReportedDocument document;
+            document.url = Url(lines[0]);
+            if (lines.size() > 1) {
+                for (const char step : lines[1]) {
+                    document.framePath.push_back(static_cast<unsigned char>(step) % 8 - 1);
+                }
+            }
+            for (std::size_t line = 2; line < lines.size(); ++line) {
+                std::vector<std::string> fields = split(lines[line], '\t');
+                fields.resize(6);
+                document.elements.push_back(
+                    {fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]});
+            }
+            documents.push_back(std::move(document));
+        }
+        ReportedPage::collect(documents);
+    } catch (const Error&) {
+    }
+}
+
+void fuzzSurveyInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t split = input.find('\0');
+    const std::string list(input.substr(0, split));
+    std::istringstream in(list);
+    const std::vector<std::string> addresses = cli::readSurveyList(in);
+    const cli::Shard shard =
+        cli::parseShard(list.substr(0, list.find('\n'))).value_or(cli::Shard{0, 3});
+    if (shard.count == 0 || shard.index >= shard.count) {
+        std::abort();  // a shard that selects nothing, or divides by zero
+    }
+    for (const std::string& address : addresses) {
+        cli::inShard(address, shard);
+        cli::absoluteAddress(address);
+    }
+    if (split == input.npos) {
+        return;
+    }
+    const std::string_view output = input.substr(split + 1);
+    for (const bool csv : {false, true}) {
+        const std::string path =
+            scratch().write(csv ? "survey.csv" : "survey.jsonl", data + split + 1, output.size());
+        try {
+            cli::recordedAddresses(path, csv);
+        } catch (const Error&) {
+        }
+    }
+}
+
+namespace {
+
+// Sets a variable of the environment for the lifetime of this object.
+class EnvironmentOverride {
+  public:
+    EnvironmentOverride(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvironmentOverride() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    EnvironmentOverride(const EnvironmentOverride&) = delete;
+    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+void listTree(const RegistryTree& tree, const std::string& key, int depth) {
+    tree.value(key, "@");
+    if (depth == 0) {
+        return;
+    }
+    for (const std::string& subkey : tree.subkeys(key)) {
+        listTree(tree, key + "\\" + subkey, depth - 1);
+    }
+}
+
+}  // namespace
+
+void fuzzRegistryFile(const std::uint8_t* data, std::size_t size) {
+    static const std::string key = "HKCR\\CLSID\\{00000178-CD4A-447a-BCF9-6FD0096B5527}";
+    const std::string path = scratch().write("registry", data, size);
+    RegistryTree tree;
+    if (tree.load(path)) {
+        for (const char* root : {"HKCR", "HKLM", "HKCU"}) {
+            listTree(tree, root, 4);
+        }
+        tree.setValue(key, "ThreadingModel", "Apartment");
+        tree.removeTree("HKCR\\Interface");
+        if (tree.save() && RegistryTree(path).value(key, "ThreadingModel") != "Apartment") {
+            std::abort();  // a saved change was lost
+        }
+    }
+
+    const EnvironmentOverride config("XDG_CONFIG_HOME", (scratch().path() / "config").string());
+    const std::string settings = RegistryKey::filePath(RegistryKey::kPerchlightKey);
+    std::error_code error;
+    fs::create_directories(fs::path(settings).parent_path(), error);
+    std::ofstream(settings, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (std::optional<RegistryKey> opened = RegistryKey::open(RegistryKey::kPerchlightKey)) {
+        opened->setValue("Level", 3);
+        if (opened->save()) {
+            const std::optional<RegistryKey> saved = RegistryKey::open(RegistryKey::kPerchlightKey);
+            if (!saved || saved->value("Level") != 3u) {
+                std::abort();  // a saved value was lost
+            }
+        }
+    }
+}
+
 const std::vector<Target>& targets() {
     static const std::vector<Target> all = {
         {"xml_parse", fuzzXmlParse},
@@ -278,6 +453,11 @@ const std::vector<Target>& targets() {
         {"template_engine", fuzzTemplateEngine},
         {"compact_policy", fuzzCompactPolicy},
         {"host_message", fuzzHostMessage},
+        {"html_scanner", fuzzHtmlScanner},
+        {"p3p_header", fuzzP3PHeader},
+        {"reported_page", fuzzReportedPage},
+        {"survey_input", fuzzSurveyInput},
+        {"registry_file", fuzzRegistryFile},
     };
     return all;
 }

@@ -51,5 +51,20 @@ void fuzzCompactPolicy(const std::uint8_t* data, std::size_t size);
 // the pieces it arrives in: each frame is decoded as a request, a "page" request's documents are
 // read and collected, and every reply is encoded as the host sends it.
 void fuzzHostMessage(const std::uint8_t* data, std::size_t size);
+// The bytes as an HTML page read by the headless scanner.
+void fuzzHtmlScanner(const std::uint8_t* data, std::size_t size);
+// The bytes as the raw header text of a page's response: its "policyref=" and its P3P header
+// values, each value read for a "policyref=" too, and the compact policy looked up per address.
+void fuzzP3PHeader(const std::uint8_t* data, std::size_t size);
+// The bytes as the documents a browser reported of one page, separated by NUL bytes: per
+// document a line with its address, a line whose bytes are its frame path (each byte modulo 8,
+// less one) and one element a line, its tag, src, codebase, code, rel and href separated by tabs.
+void fuzzReportedPage(const std::uint8_t* data, std::size_t size);
+// A survey list, a shard ("I/N", its first line) and an earlier run's output separated by the
+// first NUL byte: the list is read and sharded, the output read as JSON Lines and as CSV.
+void fuzzSurveyInput(const std::uint8_t* data, std::size_t size);
+// The bytes as the registry file and then as the settings file: each read, listed, changed and
+// saved, and read again to find the change kept.
+void fuzzRegistryFile(const std::uint8_t* data, std::size_t size);
 
 }  // namespace perchlight::fuzz
