@@ -17,7 +17,6 @@ namespace perchlight::cli {
 // Prints the descriptions of the fired rules, one per line; with why, under each the statements
 // that made it fire and their matched elements.
 void printDescriptions(std::ostream& out, const MatchResult& result, bool why);
-using perchlight::firedRulesJson;  // browser/FiredRulesJson
 
 // Prints the compact policy of each P3P header that has one, with its problems and, against the
 // result's full policy, its mismatches; nothing when there is none.

@@ -1,8 +1,7 @@
 #include "host/FormRun.h"
 
-#include <chrono>
-
 #include "browser/FormCheck.h"
+#include "host/RunThread.h"
 #include "retrieval/CheckRegistry.h"
 
 namespace perchlight {
@@ -72,17 +71,7 @@ void FormRun::cancel() {
 }
 
 void FormRun::join() {
-    if (!thread_.joinable()) {
-        return;
-    }
-    while (!ended_ && cancelled_) {
-        {
-            MonitorLock guard(monitor_);
-            monitor_.broadcast();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    thread_.join();
+    joinRunThread(thread_, monitor_, ended_, cancelled_);
 }
 
 }  // namespace perchlight

@@ -1,10 +1,9 @@
 #include "host/PageRun.h"
 
-#include <chrono>
-
 #include "browser/AgentServices.h"
 #include "browser/BirdPicture.h"
 #include "browser/FiredRulesJson.h"
+#include "host/RunThread.h"
 #include "retrieval/PageCheck.h"
 #include "summary/SummaryPage.h"
 
@@ -86,19 +85,7 @@ void PageRun::cancel() {
 }
 
 void PageRun::join() {
-    if (!thread_.joinable()) {
-        return;
-    }
-    // A cancelled check leaves its downloads at the next wake-up; what may be left is one
-    // evaluation or one bounded header probe.
-    while (!ended_ && cancelled_) {
-        {
-            MonitorLock guard(monitor_);
-            monitor_.broadcast();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    thread_.join();
+    joinRunThread(thread_, monitor_, ended_, cancelled_);
 }
 
 json PageRun::verdictReply() {
