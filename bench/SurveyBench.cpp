@@ -4,10 +4,7 @@
 // the command-line tool (sites per second, peak resident size, requests against documents).
 // Sites are host names under "localhost", which libcurl resolves to 127.0.0.1 itself; one server
 // tells them apart by the Host header.
-#include <httplib.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +22,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "LatencyServer.h"
 #include "browser/AgentServices.h"
 #include "browser/HeadlessOwner.h"
 #include "retrieval/P3PMatchInfo.h"
@@ -51,80 +49,38 @@ constexpr int kRepetitions = 3;
 // Every host under "localhost" is a site: "page" serves a page with one image from each item
 // site "i0" ... "i9"; "sN" serves a survey page with an image from "cdn", and its reference file
 // names one of ten policies on "policies"; every other site covers itself with its own policy.
-// httplib's compiled library listens with a queue of 5 pending connections, so a burst of
-// connects waits for the kernel's one-second SYN retry and the benchmark would measure that
-// instead of the round trips. Listening again on the same socket deepens its queue.
-void deepenListenQueue(int port) {
-    for (int fd = 0; fd < 1024; ++fd) {
-        sockaddr_in address{};
-        socklen_t length = sizeof address;
-        int listening = 0;
-        socklen_t flagLength = sizeof listening;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
-            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagLength) == 0 && listening) {
-            listen(fd, 4096);
-        }
-    }
-}
-
 class LatencySites {
   public:
-    LatencySites() {
-        policy_ = bench::readFile(fs::path(PERCHLIGHT_DATA_DIR) / "examples" / "shop-basic.xml");
-        // A thread per request in flight, so the server keeps up with a survey's own default.
-        server_.new_task_queue = [] { return new httplib::ThreadPool(2100); };
-        server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            std::this_thread::sleep_for(latency());
-            answer(request, response);
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        deepenListenQueue(port_);
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-
-    ~LatencySites() {
-        server_.stop();
-        thread_.join();
-    }
+    LatencySites()
+        : policy_(bench::readFile(fs::path(PERCHLIGHT_DATA_DIR) / "examples" / "shop-basic.xml")),
+          server_([this](const std::string& host,
+                         const std::string& path) { return answer(host, path); },
+                  std::chrono::milliseconds(latencyMilliseconds.load())) {}
 
     std::string url(const std::string& host, const std::string& path) const {
-        return "http://" + host + ".localhost:" + std::to_string(port_) + path;
+        return "http://" + host + ".localhost:" + std::to_string(server_.port()) + path;
     }
 
-    // Requests so far, and the distinct documents they asked for.
-    long requests() const { return requests_; }
-    std::size_t documents() {
-        std::lock_guard guard(lock_);
-        return documents_.size();
-    }
-    void resetCounts() {
-        std::lock_guard guard(lock_);
-        documents_.clear();
-        requests_ = 0;
-    }
+    bench::LatencyServer& server() { return server_; }
+    long requests() const { return server_.requests(); }
+    std::size_t documents() const { return server_.documents(); }
+    void resetCounts() { server_.resetCounts(); }
 
   private:
-    void answer(const httplib::Request& request, httplib::Response& response) {
-        std::string host = request.get_header_value("Host");
-        host = host.substr(0, host.find('.'));
-        {
-            std::lock_guard guard(lock_);
-            documents_.insert(host + request.path);
-        }
-        ++requests_;
-        if (request.path == "/index.html") {
-            response.set_content(page(host), "text/html");
-        } else if (request.path == "/w3c/p3p.xml") {
-            response.set_content(references(host), "text/xml");
-        } else if (request.path.ends_with(".xml")) {
-            response.set_content(policy_, "text/xml");
+    bench::Answer answer(const std::string& host, const std::string& path) const {
+        bench::Answer answer;
+        if (path == "/index.html") {
+            answer.body = page(host);
+        } else if (path == "/w3c/p3p.xml") {
+            answer.contentType = "text/xml";
+            answer.body = references(host);
+        } else if (path.ends_with(".xml")) {
+            answer.contentType = "text/xml";
+            answer.body = policy_;
         } else {
-            response.status = 404;
+            answer.status = 404;
         }
+        return answer;
     }
 
     std::string page(const std::string& host) const {
@@ -150,13 +106,8 @@ class LatencySites {
                "'><INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>";
     }
 
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
     std::string policy_;
-    std::mutex lock_;
-    std::set<std::string> documents_;
-    std::atomic<long> requests_{0};
+    bench::LatencyServer server_;
 };
 
 class Owner : public HeadlessOwner {
@@ -241,14 +192,9 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
         command.push_back("--jobs");
         command.push_back(std::to_string(jobs));
     }
-    rusage serverBefore{};
-    getrusage(RUSAGE_SELF, &serverBefore);
+    const double serverBefore = sites.server().cpuSeconds();
     const auto [seconds, cpuSeconds, peak] = runTool(command);
-    rusage serverAfter{};
-    getrusage(RUSAGE_SELF, &serverAfter);
-    const auto cpu = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
-    const double serverSeconds = cpu(serverAfter.ru_utime) + cpu(serverAfter.ru_stime) -
-                                 cpu(serverBefore.ru_utime) - cpu(serverBefore.ru_stime);
+    const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
     std::ifstream in(records);
     long lines = 0;
     long matched = 0;
@@ -300,6 +246,7 @@ int main() {
     }
     if (const char* value = std::getenv("SURVEY_LATENCY_MS")) {
         latencyMilliseconds = std::atoi(value);
+        sites.server().setLatency(latency());
     }
     std::printf(
         "\nSurvey of %d sites (%d shared policies, one shared item site), %lld ms per "

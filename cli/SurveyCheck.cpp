@@ -1,11 +1,8 @@
 #include "cli/SurveyCheck.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "browser/AgentServices.h"
 #include "browser/PageCollector.h"
@@ -28,9 +25,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kXmlParseError = "XML parse error";
 // What the evaluator's message says when a DATA reference could not be resolved.
 constexpr const char* kDataReferenceFailure = "Exception while processing data ref item";
-
-// How often a cancelled check's monitor is signalled until the check has ended.
-constexpr std::chrono::milliseconds kCancelSignalInterval{100};
 
 // The window of one surveyed page. The check asks for the LINK reference only when the
 // well-known location gave nothing, and for the POST flag only when the LINK gave nothing too:
@@ -76,32 +70,6 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
 
 bool isSuccess(long status) {
     return status >= 200 && status <= 299;
-}
-
-// The check thread: runs the page check and says when it has ended.
-struct CheckRun {
-    std::mutex lock;
-    std::condition_variable ended;
-    bool done = false;
-    int code = 0;
-};
-
-void runCheck(SurveyOwner& owner, const Url& page, RequestTally::Counter* tally,
-              CheckDocuments* documents, CheckRun& run) {
-    CheckRegistry::registerCurrentThread(owner.checkMonitor());
-    RequestTally::Scope scope(tally);
-    CheckDocuments::Scope documentsScope(documents);
-    int code = 0;
-    try {
-        code = checkPage(owner, page, "");
-    } catch (...) {
-        // checkPage shows the unknown verdict for its own errors; nothing else may escape here.
-    }
-    CheckRegistry::unregisterCurrentThread();
-    std::lock_guard<std::mutex> guard(run.lock);
-    run.code = code;
-    run.done = true;
-    run.ended.notify_all();
 }
 
 // The code of the last status line in raw response header text (redirects come first), 0 when
@@ -282,30 +250,28 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     }
     const bool known = !services_.referenceStore().lookupPolicy(checked, "GET").empty();
 
-    CheckRun run;
-    std::thread check(runCheck, std::ref(owner), checked, &requests, &documents, std::ref(run));
-    bool cancelled = false;
-    {
-        std::unique_lock<std::mutex> guard(run.lock);
-        if (!run.ended.wait_for(guard, timeLimit_, [&run] { return run.done; })) {
+    // The check runs here; the deadlines' thread cancels it once it outlasts the time limit.
+    std::atomic<bool> cancelled{false};
+    const std::uint64_t deadline =
+        deadlines_->add(Clock::now() + timeLimit_, [&cancelled, &info, &owner] {
             cancelled = true;
             info.setRunning(false);
-            while (!run.done) {
-                guard.unlock();
-                {
-                    MonitorLock monitorGuard(owner.checkMonitor());
-                    owner.checkMonitor().broadcast();
-                }
-                guard.lock();
-                run.ended.wait_for(guard, kCancelSignalInterval, [&run] { return run.done; });
-            }
-        }
+            MonitorLock guard(owner.checkMonitor());
+            owner.checkMonitor().broadcast();
+        });
+    int code = 0;
+    CheckRegistry::registerCurrentThread(owner.checkMonitor());
+    try {
+        code = checkPage(owner, checked, "");
+    } catch (...) {
+        // checkPage shows the unknown verdict for its own errors; nothing else may escape here.
     }
-    check.join();
+    CheckRegistry::unregisterCurrentThread();
+    deadlines_->remove(deadline);
 
     const int verdict = owner.verdict();
     record.verdict = verdictWord(verdict);
-    record.code = run.code;
+    record.code = code;
     fillResults(info, record);
     const MatchResult main = info.mainResult();
     fillCompactFields(page.headers, main, record);
@@ -326,7 +292,7 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
         const bool pageFailed = !isSuccess(page.status);
         record.error = pageFailed ? SurveyError::kHttpStatus : SurveyError::kNoPolicy;
     } else {
-        classifyUnreadablePolicy(services_, documents, record.policy, run.code, timeLimit_, record);
+        classifyUnreadablePolicy(services_, documents, record.policy, code, timeLimit_, record);
     }
     return finish();
 }

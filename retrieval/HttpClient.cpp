@@ -64,6 +64,7 @@ struct TransferContext {
         : bodyBuffer(HttpClient::kMaxBodyBytes), headerBuffer(HttpClient::kMaxHeaderBytes) {}
 
     Monitor* checkMonitor = nullptr;  // guarded by lock; dropped when the check gives up
+    std::shared_ptr<Monitor> batchMonitor;  // a batch's own, outside a check: kept alive here
     TextBuffer bodyBuffer;            // written by the event thread until delivered
     TextBuffer headerBuffer;          // written by the event thread until delivered
     std::optional<std::string> body;
@@ -124,6 +125,33 @@ bool abandon(TransferContext& context, std::uint64_t transfer) {
     return true;
 }
 
+// Hands the download of the URL to the engine; false when no transfer could be made.
+bool startDownload(const std::string& url, const std::shared_ptr<TransferContext>& context,
+                   std::uint64_t& transfer) {
+    RequestTally::count();
+    CurlHandle handle = newTransfer(url, context->headerBuffer);
+    if (!handle) {
+        return false;
+    }
+    CURL* h = handle.get();
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &context->bodyBuffer);
+    TransferContext* const shared = context.get();
+    transfer = TransferEngine::start(
+        std::move(handle), context,
+        [shared](CURL* done, CURLcode outcome) { deliver(*shared, done, outcome); });
+    return true;
+}
+
+std::size_t countDelivered(const std::vector<std::shared_ptr<TransferContext>>& contexts) {
+    std::size_t delivered = 0;
+    for (const std::shared_ptr<TransferContext>& context : contexts) {
+        delivered += isDelivered(*context) ? 1 : 0;
+    }
+    return delivered;
+}
+
 }  // namespace
 
 std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_t count,
@@ -145,9 +173,11 @@ std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_
 
 bool HttpClient::fetchHeaders(const std::string& url, std::string& headers,
                               const std::atomic<bool>* running) {
-    TextBuffer headerBuffer(kMaxHeaderBytes);
+    // The probe runs on the engine like every download; the caller waits for it, and running
+    // (which outlives the wait) stops it from the engine's side.
+    auto context = std::make_shared<TransferContext>();
     RequestTally::count();
-    if (CurlHandle handle = newTransfer(url, headerBuffer)) {
+    if (CurlHandle handle = newTransfer(url, context->headerBuffer)) {
         CURL* h = handle.get();
         curl_easy_setopt(h, CURLOPT_TIMEOUT, kProbeTimeoutSeconds);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &refuseBody);
@@ -158,9 +188,16 @@ bool HttpClient::fetchHeaders(const std::string& url, std::string& headers,
         } else {
             curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
         }
-        curl_easy_perform(h);
+        TransferContext* const shared = context.get();
+        TransferEngine::start(std::move(handle), context, [shared](CURL* done, CURLcode outcome) {
+            deliver(*shared, done, outcome);
+        });
+        MonitorLock guard(context->lock);
+        while (!context->delivered) {
+            context->lock.wait();
+        }
+        headers = std::move(context->headers);
     }
-    headers = std::move(headerBuffer.data);
     return true;
 }
 
@@ -176,19 +213,10 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
     auto context = std::make_shared<TransferContext>();
     Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
     context->checkMonitor = checkMonitor;
-    RequestTally::count();
-    CurlHandle handle = newTransfer(url, context->headerBuffer);
-    if (!handle) {
+    std::uint64_t transfer = 0;
+    if (!startDownload(url, context, transfer)) {
         return std::nullopt;
     }
-    CURL* h = handle.get();
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &context->bodyBuffer);
-    TransferContext* const shared = context.get();
-    const std::uint64_t transfer = TransferEngine::start(
-        std::move(handle), context,
-        [shared](CURL* done, CURLcode outcome) { deliver(*shared, done, outcome); });
     if (checkMonitor != nullptr) {
         {
             MonitorLock guard(*checkMonitor);
@@ -211,6 +239,57 @@ std::optional<std::string> HttpClient::fetchDocument(const std::string& url, std
         *finalUrl = std::move(context->finalUrl);
     }
     return std::move(context->body);
+}
+
+std::vector<HttpClient::Download> HttpClient::fetchDocuments(const std::vector<std::string>& urls) {
+    Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
+    // Outside a check the batch waits on a monitor of its own, which every transfer keeps
+    // alive: the event thread may still be waking it as the batch returns.
+    const std::shared_ptr<Monitor> batchMonitor =
+        checkMonitor == nullptr ? std::make_shared<Monitor>() : nullptr;
+    Monitor& monitor = checkMonitor != nullptr ? *checkMonitor : *batchMonitor;
+    std::vector<std::shared_ptr<TransferContext>> contexts;
+    std::vector<std::uint64_t> transfers;
+    for (const std::string& url : urls) {
+        auto context = std::make_shared<TransferContext>();
+        context->checkMonitor = &monitor;
+        context->batchMonitor = batchMonitor;
+        std::uint64_t transfer = 0;
+        if (url.empty() || !startDownload(url, context, transfer)) {
+            context->delivered = true;  // nothing to wait for: no document
+        }
+        contexts.push_back(std::move(context));
+        transfers.push_back(transfer);
+    }
+    bool stopped = false;
+    {
+        MonitorLock guard(monitor);
+        std::size_t delivered = countDelivered(contexts);
+        while (delivered < contexts.size()) {
+            monitor.waitFor(checkWait());
+            const std::size_t now = countDelivered(contexts);
+            if (now == delivered && checkMonitor != nullptr) {
+                stopped = true;
+                break;
+            }
+            delivered = now;
+        }
+    }
+    if (stopped) {
+        bool abandoned = false;
+        for (std::size_t i = 0; i < contexts.size(); ++i) {
+            abandoned = abandon(*contexts[i], transfers[i]) || abandoned;
+        }
+        if (abandoned) {
+            PERCHLIGHT_RAISE(kStopMessage, kUnit);
+        }
+    }
+    std::vector<Download> downloads;
+    for (const std::shared_ptr<TransferContext>& context : contexts) {
+        MonitorLock guard(context->lock);
+        downloads.push_back({std::move(context->body), std::move(context->headers)});
+    }
+    return downloads;
 }
 
 std::chrono::milliseconds HttpClient::checkWait() {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace perchlight {
 
@@ -18,8 +19,8 @@ struct TextBuffer {
     bool overflowed = false;
 };
 
-// HTTP and HTTPS retrieval: a header probe on the calling thread and full downloads on the
-// transfer engine's event thread (TransferEngine), which the calling thread waits for. Every
+// HTTP and HTTPS retrieval: header probes and full downloads on the transfer engine's event
+// thread (TransferEngine), which the calling thread waits for, one at a time or many at once. Every
 // transfer is bounded in time and size and follows redirects only to http and https.
 // Thread-safe; each transfer has its own handle.
 class HttpClient {
@@ -27,8 +28,8 @@ class HttpClient {
     static constexpr long kConnectTimeoutSeconds = 30;
     static constexpr long kTotalTimeoutSeconds = 300;
     static constexpr long kMaxRedirects = 20;
-    // A header probe runs on the check thread itself, so it is bounded more tightly than a
-    // download, which the check can abandon.
+    // A header probe is waited for to its end (its check's running flag stops it), so it is
+    // bounded more tightly than a download, which the check can abandon.
     static constexpr long kProbeTimeoutSeconds = 30;
     // Policies, reference files and schemas are kilobytes; a longer body counts as none.
     static constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
@@ -53,6 +54,18 @@ class HttpClient {
     static std::optional<std::string> fetchDocument(const std::string& url, std::string& headers,
                                                     bool headersOnly = false,
                                                     std::string* finalUrl = nullptr);
+
+    // One download of a batch: the body (none as for fetchDocument) and the raw header text.
+    struct Download {
+        std::optional<std::string> body;
+        std::string headers;
+    };
+    // Downloads every URL at once on the transfer engine and waits for all of them, with
+    // fetchDocument's limits and results for each, in the order asked. On a registered check
+    // thread a wake of the check's monitor that brought no download raises "STOP", as does the
+    // check wait running out with no download ending; the transfers still running are then
+    // removed at once.
+    static std::vector<Download> fetchDocuments(const std::vector<std::string>& urls);
 
     // The libcurl write and header callback: appends the chunk, or aborts the transfer (returns
     // 0) when the buffer's limit would be passed or the bytes cannot be stored.

@@ -1,5 +1,6 @@
 #include "retrieval/PolicyCache.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -101,6 +102,7 @@ HttpHeaders parseHeaderText(const std::string& text) {
 PolicyCache::PolicyCache(std::string directory, Clock clock, Fetch fetch)
     : directory_(std::move(directory)),
       clock_(clock ? std::move(clock) : Clock(systemSeconds)),
+      ownFetch_(static_cast<bool>(fetch)),
       fetch_(fetch ? std::move(fetch) : Fetch([](const std::string& url, std::string& headers) {
           return HttpClient::fetchDocument(url, headers);
       })),
@@ -156,20 +158,12 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
         }
         // Checks that need the same document at once share one download of it.
         fetched = fetches_.fetchOnce(documentUrl, [this, &documentUrl] {
-            SharedFetches::Outcome outcome;
-            outcome.text = fetch_(documentUrl, outcome.headers);
-            try {
-                outcome.cached = storeDocument(documentUrl, outcome.text, 0);
-                if (!outcome.cached) {
-                    outcome.dropped = std::move(outcome.text);
-                    outcome.text.reset();
-                }
-            } catch (const Error&) {
-                outcome.dropped = std::move(outcome.text);
-                outcome.text.reset();
-                outcome.error = std::current_exception();
+            if (std::optional<SharedFetches::Outcome> cached = cachedOutcome(documentUrl)) {
+                return *cached;
             }
-            return outcome;
+            std::string headers;
+            std::optional<std::string> text = fetch_(documentUrl, headers);
+            return takeDownload(documentUrl, std::move(text), std::move(headers));
         });
         if (checkDocuments != nullptr && (!fetched->cached || !fetched->text)) {
             checkDocuments->keep(documentUrl, *fetched);
@@ -182,6 +176,84 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
         std::rethrow_exception(fetched->error);
     }
     return std::move(fetched->text);
+}
+
+SharedFetches::Outcome PolicyCache::takeDownload(const std::string& url,
+                                                 std::optional<std::string> text,
+                                                 std::string headers) {
+    SharedFetches::Outcome outcome;
+    outcome.text = std::move(text);
+    outcome.headers = std::move(headers);
+    try {
+        outcome.cached = storeDocument(url, outcome.text, 0);
+        if (!outcome.cached) {
+            outcome.dropped = std::move(outcome.text);
+            outcome.text.reset();
+        }
+    } catch (const Error&) {
+        outcome.dropped = std::move(outcome.text);
+        outcome.text.reset();
+        outcome.error = std::current_exception();
+    }
+    return outcome;
+}
+
+// A fetch that lands stores its document before it lets go of the lead, so a thread that found
+// the document uncached just before may take the next lead for it: it looks again.
+std::optional<SharedFetches::Outcome> PolicyCache::cachedOutcome(const std::string& url) {
+    if (!isPolicyCached(url)) {
+        return std::nullopt;
+    }
+    SharedFetches::Outcome outcome;
+    outcome.text = readCachedDocument(url);
+    outcome.cached = true;
+    return outcome;
+}
+
+void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
+    if (ownFetch_) {
+        return;
+    }
+    CheckDocuments* const checkDocuments = CheckDocuments::current();
+    std::vector<std::string> wanted;
+    std::vector<SharedFetches::Lead> leads;
+    for (const std::string& url : urls) {
+        const std::string documentUrl = Url::withoutFragment(url);
+        if (documentUrl.empty() ||
+            std::find(wanted.begin(), wanted.end(), documentUrl) != wanted.end() ||
+            (checkDocuments != nullptr && checkDocuments->find(documentUrl)) ||
+            isPolicyCached(documentUrl)) {
+            continue;
+        }
+        if (SharedFetches::Lead lead = fetches_.tryLead(documentUrl)) {
+            if (std::optional<SharedFetches::Outcome> cached = cachedOutcome(documentUrl)) {
+                fetches_.land(documentUrl, lead, *cached);
+                continue;
+            }
+            wanted.push_back(documentUrl);
+            leads.push_back(std::move(lead));
+        }
+    }
+    if (wanted.empty()) {
+        return;
+    }
+    std::vector<HttpClient::Download> downloads;
+    try {
+        downloads = HttpClient::fetchDocuments(wanted);
+    } catch (...) {
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            fetches_.abandon(wanted[i], leads[i]);
+        }
+        throw;
+    }
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        SharedFetches::Outcome outcome = takeDownload(wanted[i], std::move(downloads[i].body),
+                                                      std::move(downloads[i].headers));
+        fetches_.land(wanted[i], leads[i], outcome);
+        if (checkDocuments != nullptr && (!outcome.cached || !outcome.text)) {
+            checkDocuments->keep(wanted[i], std::move(outcome));
+        }
+    }
 }
 
 bool PolicyCache::isPolicyCached(const std::string& url) {

@@ -48,6 +48,12 @@ class PolicyCache : public DocumentSource {
 
     std::optional<std::string> getDocument(const std::string& url,
                                            HttpHeaders* headers = nullptr) override;
+    // Downloads at once, on the calling thread, the documents that getDocument would fetch next
+    // for these URLs (none cached, none kept by the calling thread's check, none that another
+    // thread is fetching now), and takes each as getDocument takes a download; the getDocument
+    // calls that follow find them cached, kept or in flight. Raises "STOP" as a download does.
+    // With a fetch of the caller's own it fetches nothing: getDocument fetches one at a time.
+    void prefetchDocuments(const std::vector<std::string>& urls);
     // True when a usable entry (a fresh file or a remembered failure) exists for the URL.
     bool isPolicyCached(const std::string& url);
     std::optional<std::string> readCachedDocument(const std::string& url);
@@ -108,9 +114,16 @@ class PolicyCache : public DocumentSource {
     // Writes the text to a file that no one else writes; its name, or none when that fails.
     std::optional<std::string> writeNewCacheFile(const std::string& text);
     void loadIndexEntry(const class XmlNode& element, std::int64_t now);
+    // The cached document as a fetch's outcome, when the cache has one for the URL.
+    std::optional<SharedFetches::Outcome> cachedOutcome(const std::string& url);
+    // A download's outcome as the cache takes it: stored when it can be, else held as dropped
+    // with the error it raised.
+    SharedFetches::Outcome takeDownload(const std::string& url, std::optional<std::string> text,
+                                        std::string headers);
 
     std::string directory_;
     Clock clock_;
+    bool ownFetch_ = false;  // a fetch of the caller's, not HttpClient's
     Fetch fetch_;
     RuleSetReader ruleSetReader_;
     std::function<void()> clearListener_;

@@ -22,15 +22,15 @@ class P3PMatchInfo;
 // are. Only documents the check would fetch are fetched, each through the same store and cache
 // calls the check makes.
 //
-// Runs on the check thread, which waits on its check monitor while the prefetch threads work.
-// Each prefetch thread has a monitor of its own for its downloads, so a download ending on one
-// thread does not wake another's wait. A check whose running flag is cleared abandons its
-// prefetches (their downloads stop with "STOP") and itself ends with "STOP". No lock is held
-// while a document downloads.
+// Runs on the check thread and takes no thread of its own: each round's documents download at
+// once on the transfer engine (PolicyCache::prefetchDocuments) while the check thread waits on
+// its check monitor, then the round's store and cache calls run in turn and find them. A check
+// whose running flag is cleared abandons the round's downloads (they stop with "STOP") and
+// itself ends with "STOP". No lock is held while a document downloads.
 class PolicyPrefetch {
   public:
-    // Downloads in flight at once for one check.
-    static constexpr std::size_t kMaxParallel = 16;
+    // Downloads in flight at once for one check; a round with more takes several batches.
+    static constexpr std::size_t kMaxParallel = 64;
 
     // The policy documents (URLs without fragment) that this prefetch downloaded: the check
     // counts them as fetched by itself, not as found in the cache, when it decides on the

@@ -70,6 +70,32 @@ SharedFetches::Outcome SharedFetches::fetchOnce(const std::string& url, const Fe
     }
 }
 
+SharedFetches::Lead SharedFetches::tryLead(const std::string& url) {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::shared_ptr<Flight>& slot = flights_[url];
+    if (slot) {
+        return nullptr;
+    }
+    slot = std::make_shared<Flight>();
+    return slot;
+}
+
+void SharedFetches::land(const std::string& url, const Lead& lead, const Outcome& outcome) {
+    {
+        std::lock_guard<std::mutex> guard(lead->lock);
+        lead->outcome = outcome;
+    }
+    land(url, *lead);
+}
+
+void SharedFetches::abandon(const std::string& url, const Lead& lead) {
+    {
+        std::lock_guard<std::mutex> guard(lead->lock);
+        lead->abandoned = true;
+    }
+    land(url, *lead);
+}
+
 SharedFetches::Outcome SharedFetches::lead(const std::string& url,
                                            const std::shared_ptr<Flight>& flight,
                                            const Fetch& fetch) {

@@ -40,8 +40,18 @@ class SharedFetches {
     // How many threads wait for the fetch of the URL now running (0 when none runs).
     int waiting(const std::string& url);
 
-  private:
+    // For a caller that fetches many documents at once itself: takes the lead of the URL's
+    // fetch unless one runs already, in which case it gives null (a later fetchOnce follows
+    // that one). A lead taken must be ended by exactly one of land or abandon.
     struct Flight;
+    using Lead = std::shared_ptr<Flight>;
+    Lead tryLead(const std::string& url);
+    // Hands the outcome to the threads that wait for it.
+    void land(const std::string& url, const Lead& lead, const Outcome& outcome);
+    // The leader was stopped: the waiters fetch for themselves.
+    void abandon(const std::string& url, const Lead& lead);
+
+  private:
 
     Outcome lead(const std::string& url, const std::shared_ptr<Flight>& flight, const Fetch& fetch);
     // The leader's outcome; none when the leader's check was cancelled and the caller must fetch.

@@ -1,17 +1,29 @@
 #include "retrieval/TransferEngine.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace perchlight {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // How long the event thread sleeps at most when nothing happens; new work wakes it at once.
 constexpr int kPollMilliseconds = 1000;
+// Readiness events taken from the kernel per wait.
+constexpr int kEventsPerWait = 256;
 
 struct Entry {
     std::uint64_t id = 0;
@@ -24,10 +36,18 @@ struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 
+// libcurl's socket interface over epoll: the kernel says which connections are ready, and
+// libcurl works on those alone, so the cost of a turn does not grow with the transfers running.
 class Engine {
   public:
     Engine() {
         curl_global_init(CURL_GLOBAL_DEFAULT);
+        epoll_ = epoll_create1(EPOLL_CLOEXEC);
+        wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        epoll_event wake{};
+        wake.events = EPOLLIN;
+        wake.data.fd = wakeFd_;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &wake);
         makeMulti();
         thread_ = std::thread([this] { loop(); });
         thread_.detach();
@@ -35,11 +55,15 @@ class Engine {
 
     void makeMulti() {
         multi_.reset(curl_multi_init());
-        curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS,
-                          TransferEngine::kMaxHostConnections);
-        curl_multi_setopt(multi_.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS,
-                          TransferEngine::kMaxConnections);
-        curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, TransferEngine::kMaxConnections);
+        CURLM* multi = multi_.get();
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, TransferEngine::kMaxHostConnections);
+        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, TransferEngine::kMaxConnections);
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, TransferEngine::kMaxConnections);
+        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Engine::onSocket);
+        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
+        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+        timer_.reset();
     }
 
     std::uint64_t start(Entry entry) {
@@ -50,8 +74,8 @@ class Engine {
             id = ++lastId_;
             entry.id = id;
             adding_.push_back(std::move(entry));
-            curl_multi_wakeup(multi_.get());
         }
+        wake();
         return id;
     }
 
@@ -59,8 +83,8 @@ class Engine {
         {
             std::lock_guard<std::mutex> guard(lock_);
             cancelling_.push_back(id);
-            curl_multi_wakeup(multi_.get());
         }
+        wake();
     }
 
     int active() const { return active_; }
@@ -68,17 +92,78 @@ class Engine {
     bool closeIdleConnections() {
         std::unique_lock<std::mutex> guard(lock_);
         const std::uint64_t asked = ++closingAsked_;
-        curl_multi_wakeup(multi_.get());
+        wake();
         closed_.wait(guard, [this, asked] { return closingDone_ >= asked; });
         return closedLast_;
     }
 
   private:
+    void wake() {
+        const std::uint64_t one = 1;
+        // A full counter means a wake is pending already.
+        [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+    }
+
+    // libcurl's wish for a socket: watch it for reading, writing, both, or no longer.
+    static int onSocket(CURL*, curl_socket_t socket, int what, void* self, void*) {
+        const Engine* engine = static_cast<Engine*>(self);
+        if (what == CURL_POLL_REMOVE) {
+            epoll_ctl(engine->epoll_, EPOLL_CTL_DEL, socket, nullptr);
+            return 0;
+        }
+        epoll_event event{};
+        event.data.fd = socket;
+        event.events = ((what & CURL_POLL_IN) != 0 ? EPOLLIN : 0u) |
+                       ((what & CURL_POLL_OUT) != 0 ? EPOLLOUT : 0u);
+        if (epoll_ctl(engine->epoll_, EPOLL_CTL_MOD, socket, &event) != 0 && errno == ENOENT) {
+            epoll_ctl(engine->epoll_, EPOLL_CTL_ADD, socket, &event);
+        }
+        return 0;
+    }
+
+    // libcurl's wish to be called back after a time (-1: never).
+    static int onTimer(CURLM*, long milliseconds, void* self) {
+        Engine* engine = static_cast<Engine*>(self);
+        if (milliseconds < 0) {
+            engine->timer_.reset();
+        } else {
+            engine->timer_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+        }
+        return 0;
+    }
+
+    int millisecondsToWait() const {
+        if (!timer_) {
+            return kPollMilliseconds;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*timer_ - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left, 0, kPollMilliseconds));
+    }
+
     void loop() {
+        epoll_event events[kEventsPerWait];
         for (;;) {
             takeWork();
+            const int count = epoll_wait(epoll_, events, kEventsPerWait, millisecondsToWait());
             int running = 0;
-            curl_multi_perform(multi_.get(), &running);
+            for (int i = 0; i < count; ++i) {
+                const int fd = events[i].data.fd;
+                if (fd == wakeFd_) {
+                    std::uint64_t wakes = 0;
+                    [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &wakes, sizeof wakes);
+                    continue;
+                }
+                int flags = 0;
+                flags |= (events[i].events & EPOLLIN) != 0 ? CURL_CSELECT_IN : 0;
+                flags |= (events[i].events & EPOLLOUT) != 0 ? CURL_CSELECT_OUT : 0;
+                flags |= (events[i].events & (EPOLLERR | EPOLLHUP)) != 0 ? CURL_CSELECT_ERR : 0;
+                curl_multi_socket_action(multi_.get(), fd, flags, &running);
+            }
+            if (timer_ && Clock::now() >= *timer_) {
+                timer_.reset();
+                curl_multi_socket_action(multi_.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+            }
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
                 if (message->msg == CURLMSG_DONE) {
@@ -86,7 +171,6 @@ class Engine {
                 }
             }
             closeIdleWhenAsked();
-            curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
         }
     }
 
@@ -171,8 +255,11 @@ class Engine {
         --active_;
     }
 
-    // Replaced only by the event thread and under lock_; other threads use it under lock_.
+    // The event thread's own; replaced by it under lock_.
     std::unique_ptr<CURLM, MultiDeleter> multi_;
+    int epoll_ = -1;
+    int wakeFd_ = -1;                 // an eventfd: other threads wake the event thread with it
+    std::optional<Clock::time_point> timer_;  // libcurl's, the event thread's own
     std::thread thread_;
     std::mutex lock_;
     std::vector<Entry> adding_;              // guarded by lock_
