@@ -34,12 +34,15 @@ std::uint64_t CheckDeadlines::add(Clock::time_point deadline, Cancel cancel) {
 
 void CheckDeadlines::remove(std::uint64_t id) {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [this, id] { return firing_ != id; });
     const auto entry = entries_.find(id);
-    if (entry != entries_.end()) {
-        due_.erase({entry->second.deadline, id});
-        entries_.erase(entry);
+    if (entry == entries_.end()) {
+        return;
     }
+    // Not due again, whether or not its cancel runs now; then gone once that has returned.
+    due_.erase({entry->second.deadline, id});
+    entry->second.removed = true;
+    changed_.wait(guard, [this, id] { return firing_ != id; });
+    entries_.erase(id);
 }
 
 void CheckDeadlines::loop() {
@@ -54,16 +57,18 @@ void CheckDeadlines::loop() {
             changed_.wait_until(guard, deadline);
             continue;
         }
-        Entry& entry = entries_.at(id);
         due_.erase(due_.begin());
-        entry.deadline = Clock::now() + kRepeat;
-        due_.emplace(entry.deadline, id);
         firing_ = id;
-        const Cancel cancel = entry.cancel;
+        const Cancel cancel = entries_.at(id).cancel;
         guard.unlock();
         cancel();
         guard.lock();
         firing_ = 0;
+        Entry& entry = entries_.at(id);
+        if (!entry.removed) {
+            entry.deadline = Clock::now() + kRepeat;
+            due_.emplace(entry.deadline, id);
+        }
         changed_.notify_all();
     }
 }

@@ -34,8 +34,9 @@ class CheckDeadlines {
 
   private:
     struct Entry {
-        Clock::time_point deadline;
+        Clock::time_point deadline;  // when it is due next; not due while its cancel runs
         Cancel cancel;
+        bool removed = false;  // being removed: never due again
     };
 
     void loop();

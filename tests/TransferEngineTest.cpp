@@ -214,5 +214,57 @@ TEST_F(TransferEngineTest, Cancel_MidDownloadFreesTheTransferAtOnce) {
     release();
 }
 
+// A batch downloads at once and answers in the order asked, each as a single download would: a
+// document, nothing for an empty address, nothing but the headers for an error page.
+TEST_F(TransferEngineTest, Batch_AnswersInOrderAsSingleDownloadsWould) {
+    const std::vector<HttpClient::Download> downloads = HttpClient::fetchDocuments(
+        {site(1, "/w3c/policy.xml"), "", site(2, "/missing"), site(3, "/w3c/p3p.xml")});
+    ASSERT_EQ(downloads.size(), 4u);
+    ASSERT_TRUE(downloads[0].body);
+    EXPECT_NE(downloads[0].body->find("<POLICY"), std::string::npos);
+    EXPECT_FALSE(downloads[1].body);
+    EXPECT_TRUE(downloads[1].headers.empty());
+    EXPECT_FALSE(downloads[2].body);
+    EXPECT_NE(downloads[2].headers.find(" 404"), std::string::npos);
+    ASSERT_TRUE(downloads[3].body);
+    EXPECT_NE(downloads[3].body->find("POLICY-REFERENCES"), std::string::npos);
+    EXPECT_TRUE(test::transfersEnd());
+}
+
+// A check cancelled while its batch waits for a stalled document stops with "STOP", and the
+// batch's transfers are removed at once, not when the stall ends.
+TEST_F(TransferEngineTest, Batch_CancelledMidDownloadStopsAndFreesItsTransfers) {
+    Monitor checkMonitor;
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> ended{false};
+    std::thread check([&] {
+        CheckRegistry::registerCurrentThread(checkMonitor);
+        try {
+            HttpClient::fetchDocuments({site(4, "/w3c/policy.xml"), site(5, "/stalled")});
+        } catch (const Error& error) {
+            stopped = isStop(error);
+        }
+        CheckRegistry::unregisterCurrentThread();
+        ended = true;
+    });
+    {
+        std::unique_lock guard(stallLock_);
+        ASSERT_TRUE(
+            stallChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return stalled_; }));
+    }
+    // The other document's arrival wakes the batch too; a wake that brings none stops it.
+    for (int i = 0; i < 500 && !ended; ++i) {
+        {
+            MonitorLock guard(checkMonitor);
+            checkMonitor.broadcast();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    check.join();
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(test::transfersEnd(std::chrono::seconds(5)));
+    release();
+}
+
 }  // namespace
 }  // namespace perchlight
