@@ -112,10 +112,10 @@ CompactTally::CompactTally(const std::vector<SurveyRecord>& records) : sites_(re
 void CompactTally::writeText(std::ostream& out) const {
     out << "\nCompact policies: " << with_ << " of " << sites_ << " sites send one, " << valid_
         << " valid, " << (with_ - valid_) << " with problems\n";
-    writeList(out, "Sites by compact policy problem", classes_);
-    writeList(out, "Most common invalid tokens", tokens_);
-    writeList(out, "Most common identical invalid compact policies", texts_);
-    writeList(out, "Elements of the statements that fire rules most often", elements_);
+    writeList(out, kProblemClassesTitle, classes_);
+    writeList(out, kInvalidTokensTitle, tokens_);
+    writeList(out, kInvalidTextsTitle, texts_);
+    writeList(out, kFiredElementsTitle, elements_);
 }
 
 }  // namespace perchlight::cli

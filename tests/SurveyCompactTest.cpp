@@ -143,5 +143,29 @@ TEST(SurveyCompactTally, CountsSitesProblemsTokensAndCopiedTexts) {
         << text.str();
 }
 
+TEST(SurveyCompactReport, HtmlShowsTheFiguresWithSiteTextEscaped) {
+    const std::string copied = "CP=\"<script>alert(1)</script> & NOI\"";
+    std::vector<SurveyRecord> records = {recordFor("P3P: " + copied), recordFor("P3P: " + copied),
+                                         recordFor("P3P: CP=\"NOI CUR OUR STP NAV\""),
+                                         recordFor("P3P: CP=\"NOI CURa <b> OUR STP NAV\""),
+                                         recordFor("")};
+    records.back().firedElements = {"CATEGORIES <purchase>"};
+    std::ostringstream html;
+    SurveyReport(records).writeHtml(html);
+    const std::string page = html.str();
+    for (const char* expected :
+         {"4 of 5 sites send a compact policy, 1 valid, 3 with problems.",
+          "Sites with a compact policy", CompactTally::kProblemClassesTitle,
+          CompactTally::kInvalidTokensTitle, CompactTally::kInvalidTextsTitle,
+          CompactTally::kFiredElementsTitle, ">unknown-token<", ">CURa<", "&lt;b&gt;",
+          "<code>&quot;&lt;script&gt;alert(1)&lt;/script&gt; &amp; NOI&quot;</code>",
+          "CATEGORIES &lt;purchase&gt;"}) {
+        EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
+    }
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    EXPECT_EQ(page.find("<purchase>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace perchlight::cli
