@@ -4,6 +4,7 @@
 #include <map>
 #include <ostream>
 
+#include "browser/CompactPolicyJson.h"
 #include "core/CompactPolicy.h"
 #include "core/MatchResult.h"
 #include "retrieval/Globals.h"
@@ -45,14 +46,11 @@ void fillCompactFields(const std::string& pageHeaders, const MatchResult& main,
                 record.cpProblems.push_back(std::string(compactProblemClass(problem.kind)) + " " +
                                             problem.token);
             }
-            if (main.state != kStateNotEvaluated && !compact.tokens.empty()) {
-                for (const CompactMismatch& mismatch :
-                     compareCompactPolicy(compact, main.impliedCompactTokens)) {
-                    record.cpMismatches.push_back(
-                        (mismatch.kind == CompactMismatch::Kind::kUnsupported ? "unsupported "
-                                                                              : "omitted ") +
-                        mismatch.token);
-                }
+            for (const CompactMismatch& mismatch : compactMismatches(compact, main)) {
+                record.cpMismatches.push_back((mismatch.kind == CompactMismatch::Kind::kUnsupported
+                                                   ? "unsupported "
+                                                   : "omitted ") +
+                                              mismatch.token);
             }
             break;  // the first compact policy counts, as user agents must read it
         }
