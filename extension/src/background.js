@@ -351,7 +351,18 @@ api.webRequest.onHeadersReceived.addListener((details) => {
         return;
     }
     if (details.type === 'main_frame') {
-        responses.set(details.tabId, { url: details.url, header: p3pHeaderOf(details) });
+        const header = p3pHeaderOf(details);
+        responses.set(details.tabId, { url: details.url, header });
+        // Firefox may tell of the commit before the response's headers: the page takes its
+        // header late, and a check already sent without it is sent again.
+        const state = tabs.get(details.tabId);
+        if (state !== undefined && state.url === details.url && state.header === '' &&
+            header !== '') {
+            state.header = header;
+            if (state.documents.has('') && (state.busy || state.result !== null)) {
+                checkTab(details.tabId);
+            }
+        }
         return;
     }
     // The page's frames and items: those with a P3P header, for their compact policies, as far

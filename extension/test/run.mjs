@@ -164,6 +164,9 @@ const cases = {
             const { page, shown } = await expectBird(session, `${site.base}/index.html`, 'matched');
             const popup = await birdOf(session, `?tab=${shown.tab}`);
             await waitForVerdict(popup, 'matched');
+            // Firefox may hand over the page's headers after its commit, and then checks again.
+            await popup.waitForFunction(() => !document.getElementById('compact').hidden,
+                { polling: 100, timeout: 10000 }).catch(() => {});
             const compact = await popup.evaluate(() => {
                 const element = document.getElementById('compact');
                 return { text: element.textContent, hidden: element.hidden,
