@@ -81,7 +81,7 @@ class P3PMatchInfo {
     Url mainPolicyUrl() const;
     MatchResult mainResult() const;
     // The P3P headers of the responses the check itself read (the page's header probe), whole:
-    // compact policy and all. Cleared by reset.
+    // compact policy and all, after those a browser reported. Cleared by reset.
     std::vector<SeenP3PHeader> p3pHeaders() const;
     // Notes the P3P header a browser saw on a response of the checked page or of an item in it,
     // ahead of the headers the check read itself and in place of the same header read again; it
