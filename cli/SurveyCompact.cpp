@@ -4,6 +4,7 @@
 #include <map>
 #include <ostream>
 
+#include "browser/CompactPolicyJson.h"
 #include "core/CompactPolicy.h"
 #include "core/MatchResult.h"
 #include "retrieval/Globals.h"
@@ -45,14 +46,11 @@ void fillCompactFields(const std::string& pageHeaders, const MatchResult& main,
                 record.cpProblems.push_back(std::string(compactProblemClass(problem.kind)) + " " +
                                             problem.token);
             }
-            if (main.state != kStateNotEvaluated && !compact.tokens.empty()) {
-                for (const CompactMismatch& mismatch :
-                     compareCompactPolicy(compact, main.impliedCompactTokens)) {
-                    record.cpMismatches.push_back(
-                        (mismatch.kind == CompactMismatch::Kind::kUnsupported ? "unsupported "
-                                                                              : "omitted ") +
-                        mismatch.token);
-                }
+            for (const CompactMismatch& mismatch : compactMismatches(compact, main)) {
+                record.cpMismatches.push_back((mismatch.kind == CompactMismatch::Kind::kUnsupported
+                                                   ? "unsupported "
+                                                   : "omitted ") +
+                                              mismatch.token);
             }
             break;  // the first compact policy counts, as user agents must read it
         }
@@ -112,10 +110,10 @@ CompactTally::CompactTally(const std::vector<SurveyRecord>& records) : sites_(re
 void CompactTally::writeText(std::ostream& out) const {
     out << "\nCompact policies: " << with_ << " of " << sites_ << " sites send one, " << valid_
         << " valid, " << (with_ - valid_) << " with problems\n";
-    writeList(out, "Sites by compact policy problem", classes_);
-    writeList(out, "Most common invalid tokens", tokens_);
-    writeList(out, "Most common identical invalid compact policies", texts_);
-    writeList(out, "Elements of the statements that fire rules most often", elements_);
+    writeList(out, kProblemClassesTitle, classes_);
+    writeList(out, kInvalidTokensTitle, tokens_);
+    writeList(out, kInvalidTextsTitle, texts_);
+    writeList(out, kFiredElementsTitle, elements_);
 }
 
 }  // namespace perchlight::cli

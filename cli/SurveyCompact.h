@@ -26,10 +26,18 @@ class CompactTally {
   public:
     using Count = std::pair<std::string, std::size_t>;
     static constexpr std::size_t kTop = 10;
+    // The headings of the figures, in the text and the HTML report alike.
+    static constexpr const char* kProblemClassesTitle = "Sites by compact policy problem";
+    static constexpr const char* kInvalidTokensTitle = "Most common invalid tokens";
+    static constexpr const char* kInvalidTextsTitle =
+        "Most common identical invalid compact policies";
+    static constexpr const char* kFiredElementsTitle =
+        "Elements of the statements that fire rules most often";
 
     explicit CompactTally(const std::vector<SurveyRecord>& records);
     void writeText(std::ostream& out) const;
 
+    std::size_t sites() const { return sites_; }
     std::size_t withCompactPolicy() const { return with_; }
     std::size_t valid() const { return valid_; }
     const std::vector<Count>& problemClasses() const { return classes_; }

@@ -48,29 +48,36 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     }
 }
 
+// One field of a CSV line, and whether it was quoted: "" is an empty text, nothing is none.
+struct CsvField {
+    std::string text;
+    bool quoted = false;
+};
+
 // The fields of one CSV line; none when a quote is left open.
-std::optional<std::vector<std::string>> csvFields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::string field;
+std::optional<std::vector<CsvField>> csvFields(const std::string& line) {
+    std::vector<CsvField> fields;
+    CsvField field;
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
         if (quoted) {
             if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                field += '"';
+                field.text += '"';
                 ++i;
             } else if (c == '"') {
                 quoted = false;
             } else {
-                field += c;
+                field.text += c;
             }
         } else if (c == '"') {
             quoted = true;
+            field.quoted = true;
         } else if (c == ',') {
             fields.push_back(std::move(field));
-            field.clear();
+            field = CsvField();
         } else {
-            field += c;
+            field.text += c;
         }
     }
     if (quoted) {
@@ -88,7 +95,10 @@ long number(const std::string& text) {
     }
 }
 
-constexpr std::size_t kCsvFieldCount = 12;
+// The fields of files written before the compact policy and "why" columns were added, which are
+// still read; and of today's files.
+constexpr std::size_t kOldCsvFieldCount = 12;
+constexpr std::size_t kCsvFieldCount = 16;
 
 }  // namespace
 
@@ -153,7 +163,8 @@ std::optional<SurveyRecord> fromJsonLine(const std::string& line) {
 }
 
 std::string csvHeader() {
-    return "url,final_url,verdict,policy,route,code,rules,items,requests,ms,error,http_status";
+    return "url,final_url,verdict,policy,route,code,rules,items,requests,ms,error,http_status,cp,"
+           "cp_problems,cp_mismatches,fired_elements";
 }
 
 std::string toCsvLine(const SurveyRecord& record) {
@@ -168,16 +179,27 @@ std::string toCsvLine(const SurveyRecord& record) {
          << csvField(record.route) << ',' << record.code << ','
          << csvField(joined(record.rules, kListSeparator)) << ','
          << csvField(joined(items, kListSeparator)) << ',' << record.requests << ','
-         << record.milliseconds << ',' << csvField(record.error) << ',' << record.httpStatus;
+         << record.milliseconds << ',' << csvField(record.error) << ',' << record.httpStatus << ',';
+    // No compact policy is an empty field, unlike an empty one ("").
+    if (record.cp) {
+        line << csvField(*record.cp);
+    }
+    line << ',' << csvField(joined(record.cpProblems, kListSeparator)) << ','
+         << csvField(joined(record.cpMismatches, kListSeparator)) << ','
+         << csvField(joined(record.firedElements, kListSeparator));
     return line.str();
 }
 
 std::optional<SurveyRecord> fromCsvLine(const std::string& line) {
-    const std::optional<std::vector<std::string>> fields = csvFields(line);
-    if (!fields || fields->size() != kCsvFieldCount || (*fields)[0] == "url") {
+    const std::optional<std::vector<CsvField>> fields = csvFields(line);
+    if (!fields || (fields->size() != kCsvFieldCount && fields->size() != kOldCsvFieldCount) ||
+        (*fields)[0].text == "url") {
         return std::nullopt;
     }
-    const std::vector<std::string>& f = *fields;
+    std::vector<std::string> f;
+    for (const CsvField& field : *fields) {
+        f.push_back(field.text);
+    }
     SurveyRecord record;
     record.url = f[0];
     record.finalUrl = f[1];
@@ -195,6 +217,14 @@ std::optional<SurveyRecord> fromCsvLine(const std::string& line) {
     record.milliseconds = number(f[9]);
     record.error = f[10];
     record.httpStatus = number(f[11]);
+    if (f.size() == kCsvFieldCount) {
+        if ((*fields)[12].quoted) {
+            record.cp = f[12];
+        }
+        record.cpProblems = split(f[13], kListSeparator);
+        record.cpMismatches = split(f[14], kListSeparator);
+        record.firedElements = split(f[15], kListSeparator);
+    }
     return record;
 }
 

@@ -65,7 +65,8 @@ std::string toJsonLine(const SurveyRecord& record);
 std::optional<SurveyRecord> fromJsonLine(const std::string& line);
 
 // CSV with a header line; lists are joined with " | ", and every field is quoted and kept on one
-// line so that a row is a line.
+// line so that a row is a line, except a missing compact policy, which is an empty field. Rows
+// of the twelve fields before "cp" are read too.
 std::string csvHeader();
 std::string toCsvLine(const SurveyRecord& record);
 std::optional<SurveyRecord> fromCsvLine(const std::string& line);

@@ -104,6 +104,41 @@ void writeBarChart(std::ostream& out, const std::string& title,
     out << "</svg></section>\n";
 }
 
+// A table of counts with their shares, for texts too long for a chart's label.
+void writeCountTable(std::ostream& out, const std::string& title,
+                     const std::vector<SurveyReport::Count>& counts, std::size_t whole) {
+    out << "<section><h2>" << escaped(title) << "</h2>\n";
+    if (counts.empty()) {
+        out << "<p class=\"none\">none</p></section>\n";
+        return;
+    }
+    out << "<table>\n";
+    for (const auto& [text, count] : counts) {
+        out << "<tr><td class=\"n\">" << count << "</td><td class=\"n\">" << share(count, whole)
+            << "</td><td><code>" << escaped(text) << "</code></td></tr>\n";
+    }
+    out << "</table></section>\n";
+}
+
+// The compact policy and "why" figures of the text report, as charts and tables.
+void writeCompactHtml(std::ostream& out, const CompactTally& tally) {
+    const std::size_t with = tally.withCompactPolicy();
+    out << "<h2 class=\"part\">Compact policies</h2>\n<p>" << with << " of " << tally.sites()
+        << " sites send a compact policy, " << tally.valid() << " valid, " << (with - tally.valid())
+        << " with problems.</p>\n";
+    const std::vector<SurveyReport::Count> overview = {
+        {"send one", with}, {"valid", tally.valid()}, {"with problems", with - tally.valid()}};
+    out << "<div class=\"grid\">\n";
+    writeBarChart(out, "Sites with a compact policy", overview, tally.sites(),
+                  {{"valid", "#2e9e44"}, {"with problems", "#d33a2c"}}, 16);
+    writeBarChart(out, CompactTally::kProblemClassesTitle, tally.problemClasses(), with, {}, 16);
+    out << "</div>\n";
+    writeBarChart(out, CompactTally::kInvalidTokensTitle, tally.invalidTokens(), with, {}, 16);
+    writeCountTable(out, CompactTally::kInvalidTextsTitle, tally.invalidTexts(), with);
+    writeBarChart(out, CompactTally::kFiredElementsTitle, tally.firedElements(), tally.sites(), {},
+                  40);
+}
+
 }  // namespace
 
 SurveyReport::SurveyReport(const std::vector<SurveyRecord>& records)
@@ -214,6 +249,8 @@ void SurveyReport::writeHtml(std::ostream& out) const {
            "svg text{font-family:sans-serif;font-size:13px;fill:#222}\n"
            "table{border-collapse:collapse}td,th{padding:2px 10px;text-align:left}\n"
            "td.n{text-align:right}tr:nth-child(even){background:#f2f2f2}\n"
+           "code{white-space:pre-wrap;word-break:break-all}\n"
+           "h2.part{font-size:1.3em;margin-top:1.8em;border-top:1px solid #ccc;padding-top:.6em}\n"
            ".grid{display:flex;flex-wrap:wrap;gap:0 3em}\n</style></head><body>\n";
     out << "<h1>Perchlight survey report</h1>\n<p>" << sites_ << " sites, " << withPolicy_
         << " with a policy found, " << requests_ << " HTTP requests.</p>\n";
@@ -223,6 +260,7 @@ void SurveyReport::writeHtml(std::ostream& out) const {
     out << "</div>\n";
     writeBarChart(out, "Error classes", errors_, sites_, {}, 24);
     writeBarChart(out, "Most-fired rules", rules_, sites_, {}, 60);
+    writeCompactHtml(out, compact_);
     out << "<section><h2>Slowest sites</h2><table>\n";
     for (const auto& [url, milliseconds] : slowest_) {
         out << "<tr><td class=\"n\">" << seconds(milliseconds) << "</td><td>" << escaped(url)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/CompactPolicyJson.h"
 #include "browser/FiredRulesJson.h"
 #include "retrieval/Globals.h"
 
@@ -22,8 +23,5 @@ void printDescriptions(std::ostream& out, const MatchResult& result, bool why);
 // result's full policy, its mismatches; nothing when there is none.
 void printCompactPolicies(std::ostream& out, const std::vector<SeenP3PHeader>& seen,
                           const MatchResult& result);
-// The same as data: url, cp, valid, cp_problems [{class, token, text}], cp_mismatches.
-nlohmann::json compactPoliciesJson(const std::vector<SeenP3PHeader>& seen,
-                                   const MatchResult& result);
 
 }  // namespace perchlight::cli

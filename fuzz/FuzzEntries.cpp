@@ -254,6 +254,7 @@ void fuzzHostMessage(const std::uint8_t* data, std::size_t size) {
             if (request.type == "page") {
                 fields.tab();
                 fields.webUrl("url");
+                (void)readReportedHeaders(fields);
                 (void)ReportedPage::collect(readDocuments(fields));
             }
             (void)fitReply(nlohmann::json{{"id", request.id}, {"ok", true}, {"text", frame.body}});

@@ -114,12 +114,18 @@ std::string fitReply(json reply) {
             return encodeReply(reply);
         }
     }
-    if (reply.contains("items") && reply["items"].is_array()) {
-        json& items = reply["items"];
-        reply["truncated"] = true;
-        while (text.size() > kMaxReplyBytes && !items.empty()) {
-            items.erase(items.begin() + static_cast<std::ptrdiff_t>(items.size() * 3 / 4),
-                        items.end());
+    // The items' compact policies go first, then the items; the page's own compact policy stays.
+    for (const auto& [field, kept] : {std::pair<const char*, std::size_t>{"compactPolicies", 1},
+                                      std::pair<const char*, std::size_t>{"items", 0}}) {
+        if (!reply.contains(field) || !reply[field].is_array()) {
+            continue;
+        }
+        json& list = reply[field];
+        while (text.size() > kMaxReplyBytes && list.size() > kept) {
+            reply["truncated"] = true;
+            list.erase(
+                list.begin() + static_cast<std::ptrdiff_t>(std::max(kept, list.size() * 3 / 4)),
+                list.end());
             text = reply.dump(-1, ' ', false, json::error_handler_t::replace);
         }
     }
@@ -293,9 +299,9 @@ std::optional<json> HostSession::page(const Request& request) {
     const Fields fields(request.message);
     const std::int64_t tab = fields.tab();
     const Url url(fields.webUrl("url"));
-    // The check asks the site for its headers itself, as the Qt agent's check does; the header
-    // the browser saw is checked here and kept for later use.
-    (void)fields.optionalString("header");
+    // The check asks the site for its headers itself, as the Qt agent's check does; the headers
+    // the browser saw give the results their compact policies and name no policy.
+    std::vector<SeenP3PHeader> reported = readReportedHeaders(fields);
     const CollectedPage collected = ReportedPage::collect(readDocuments(fields));
     // Another process (perchlight level, the Qt dialogs) may have changed the level.
     services_.preferences().loadSettings();
@@ -314,9 +320,11 @@ std::optional<json> HostSession::page(const Request& request) {
                     {"fullPolicy", ""},
                     {"optOut", ""},
                     {"rules", json::array()},
-                    {"items", json::array()}};
+                    {"items", json::array()},
+                    {"compactPolicies", json::array()}};
     }
-    auto run = std::make_shared<PageRun>(services_, request.id, url, collected);
+    auto run =
+        std::make_shared<PageRun>(services_, request.id, url, collected, std::move(reported));
     entry.current = run;
     pageRuns_.push_back(run);
     run->start([this](const json& reply) { this->reply(reply); });

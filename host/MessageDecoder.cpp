@@ -87,6 +87,30 @@ auto inPlace(const std::string& place, Read read) {
 
 }  // namespace
 
+std::vector<SeenP3PHeader> readReportedHeaders(const Fields& fields) {
+    std::vector<SeenP3PHeader> headers;
+    const std::string header = fields.optionalString("header");
+    if (!header.empty()) {
+        headers.push_back({Url(fields.webUrl("url")), header});
+    }
+    if (!fields.has("responses")) {
+        return headers;
+    }
+    const json& responses = fields.array("responses", kMaxResponses);
+    for (std::size_t i = 0; i < responses.size(); ++i) {
+        const std::string place = "responses[" + std::to_string(i) + "]";
+        if (!responses[i].is_object()) {
+            throw RequestError("field " + place + ": not an object");
+        }
+        const Fields response(responses[i]);
+        inPlace(place, [&] {
+            headers.push_back({Url(response.webUrl("url")), response.string("header")});
+            return 0;
+        });
+    }
+    return headers;
+}
+
 std::vector<ReportedDocument> readDocuments(const Fields& fields) {
     const json& documents = fields.array("documents", kMaxDocuments);
     std::vector<ReportedDocument> reported;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "browser/ReportedPage.h"
+#include "retrieval/Globals.h"
 
 namespace perchlight {
 
@@ -24,6 +25,7 @@ inline constexpr std::size_t kMaxRuleSetBytes = 1024 * 1024;      // an imported
 inline constexpr std::size_t kMaxDocuments = 1000;                // documents of one page
 inline constexpr std::size_t kMaxElements = 20000;                // elements of one page
 inline constexpr std::size_t kMaxFrameDepth = 32;                 // entries of a frame path
+inline constexpr std::size_t kMaxResponses = 63;  // items' P3P headers, one under a check's
 inline constexpr std::int64_t kMaxTab = 2147483647;
 
 // A request that cannot be answered as asked; the text names the field or the problem and goes
@@ -75,6 +77,11 @@ class Fields {
 // The documents of a "page" request, every field checked: what the browser reported of the page.
 // A document whose own address cannot be read is left out, as the Qt agent leaves it out.
 std::vector<ReportedDocument> readDocuments(const Fields& page);
+
+// The P3P headers of a "page" request, every field checked: its own response's `header` for the
+// page's `url` (none when "" or left out), then each of `responses`, the items' responses the
+// browser saw with a P3P header, as [{url, header}].
+std::vector<SeenP3PHeader> readReportedHeaders(const Fields& page);
 
 // A reply's bytes: JSON with any invalid UTF-8 from sites replaced, never longer than
 // kMaxReplyBytes (an oversized reply becomes an error reply naming its size).

@@ -2,6 +2,7 @@
 
 #include "browser/AgentServices.h"
 #include "browser/BirdPicture.h"
+#include "browser/CompactPolicyJson.h"
 #include "browser/FiredRulesJson.h"
 #include "host/RunThread.h"
 #include "retrieval/PageCheck.h"
@@ -36,12 +37,14 @@ std::string webAddressOrEmpty(const std::string& address) {
 
 }  // namespace
 
-PageRun::PageRun(AgentServices& services, json id, Url page, const CollectedPage& collected)
+PageRun::PageRun(AgentServices& services, json id, Url page, const CollectedPage& collected,
+                 std::vector<SeenP3PHeader> reported)
     : id_(std::move(id)),
       page_(std::move(page)),
       info_(services.referenceStore(), services.cache()),
       embedded_(collected.embedded),
-      linkPolicyRef_(collected.linkPolicyRef) {}
+      linkPolicyRef_(collected.linkPolicyRef),
+      reported_(std::move(reported)) {}
 
 PageRun::~PageRun() {
     cancel();
@@ -52,6 +55,9 @@ void PageRun::start(Reply reply) {
     reply_ = std::move(reply);
     thread_ = std::thread([this] {
         runCheckThread(*this, page_, "");
+        for (const SeenP3PHeader& header : reported_) {
+            info_.noteReportedP3PHeader(header.url, header.value);
+        }
         // The results are complete before the reply leaves: the browser may ask for the summary
         // the moment it has the verdict.
         finished_ = true;
@@ -117,7 +123,12 @@ json PageRun::verdictReply() {
                 {"fullPolicy", webAddressOrEmpty(main.disclosureUri)},
                 {"optOut", webAddressOrEmpty(main.optOutUri)},
                 {"rules", rules},
-                {"items", items}};
+                {"items", items},
+                {"compactPolicies", compactPoliciesJson(info_.p3pHeaders(), [&](const Url& url) {
+                     // An item's compact policy answers for the item's own policy.
+                     return url == page_ ? std::optional<MatchResult>(main)
+                                         : info_.embeddedResult(url);
+                 })}};
 }
 
 }  // namespace perchlight

@@ -27,7 +27,10 @@ class PageRun : public CheckOwner, public CheckIndicator {
   public:
     using Reply = std::function<void(const nlohmann::json&)>;
 
-    PageRun(AgentServices& services, nlohmann::json id, Url page, const CollectedPage& collected);
+    // reported: the P3P headers the browser saw on the page's response and its items' responses,
+    // which give the results their compact policies once the check has ended.
+    PageRun(AgentServices& services, nlohmann::json id, Url page, const CollectedPage& collected,
+            std::vector<SeenP3PHeader> reported = {});
     ~PageRun() override;
     PageRun(const PageRun&) = delete;
     PageRun& operator=(const PageRun&) = delete;
@@ -67,6 +70,7 @@ class PageRun : public CheckOwner, public CheckIndicator {
     Monitor monitor_;
     std::vector<EmbeddedItem> embedded_;
     Url linkPolicyRef_;
+    const std::vector<SeenP3PHeader> reported_;
     std::atomic<int> verdict_{kVerdictUnknown};
     Reply reply_;
     std::atomic<bool> answered_{false};

@@ -1,5 +1,6 @@
 #include "retrieval/P3PMatchInfo.h"
 
+#include <algorithm>
 #include <set>
 
 #include "retrieval/CheckRegistry.h"
@@ -21,6 +22,29 @@ std::vector<SeenP3PHeader> P3PMatchInfo::p3pHeaders() const {
     return p3pHeaders_;
 }
 
+void P3PMatchInfo::noteReportedP3PHeader(const Url& url, const std::string& value) {
+    MonitorLock guard(mapsLock_);
+    const auto same = std::find_if(
+        p3pHeaders_.begin(), p3pHeaders_.end(),
+        [&](const SeenP3PHeader& seen) { return seen.url == url && seen.value == value; });
+    if (same != p3pHeaders_.end()) {
+        if (static_cast<std::size_t>(same - p3pHeaders_.begin()) < reportedHeaders_) {
+            return;  // noted already
+        }
+        p3pHeaders_.erase(same);
+    }
+    if (reportedHeaders_ >= kMaxSeenP3PHeaders) {
+        return;
+    }
+    if (p3pHeaders_.size() >= kMaxSeenP3PHeaders) {
+        p3pHeaders_.pop_back();
+    }
+    // Reported headers stay in the order noted, ahead of the check's own.
+    p3pHeaders_.insert(p3pHeaders_.begin() + static_cast<std::ptrdiff_t>(reportedHeaders_),
+                       SeenP3PHeader{url, value});
+    ++reportedHeaders_;
+}
+
 Url wellKnownLocation(const Url& url) {
     return Url(url.base() + "/w3c/p3p.xml");
 }
@@ -33,6 +57,7 @@ void P3PMatchInfo::reset() {
     embedded_.clear();
     policies_.clear();
     p3pHeaders_.clear();
+    reportedHeaders_ = 0;
     mainResult_ = MatchResult();
 }
 

@@ -81,8 +81,13 @@ class P3PMatchInfo {
     Url mainPolicyUrl() const;
     MatchResult mainResult() const;
     // The P3P headers of the responses the check itself read (the page's header probe), whole:
-    // compact policy and all. Cleared by reset.
+    // compact policy and all, after those a browser reported. Cleared by reset.
     std::vector<SeenP3PHeader> p3pHeaders() const;
+    // Notes the P3P header a browser saw on a response of the checked page or of an item in it,
+    // ahead of the headers the check read itself and in place of the same header read again; it
+    // names no policy here, it only gives the results their compact policy. Call it once the
+    // check has ended, as it starts afresh; the list stays within kMaxSeenP3PHeaders.
+    void noteReportedP3PHeader(const Url& url, const std::string& value);
 
   private:
     ReferenceStore& store_;
@@ -93,6 +98,7 @@ class P3PMatchInfo {
     std::map<Url, PageEntry> embedded_;
     std::map<Url, MatchResult> policies_;
     std::vector<SeenP3PHeader> p3pHeaders_;
+    std::size_t reportedHeaders_ = 0;  // the first of p3pHeaders_, which a browser reported
     std::atomic<bool> running_{true};
 };
 

@@ -123,6 +123,36 @@ TEST_F(P3PMatchInfoTest, Stop_ACancelledCheckStopsAndLeavesNothingBehind) {
     EXPECT_TRUE(info_.mainPolicyUrl().empty());
 }
 
+TEST_F(P3PMatchInfoTest, Reported_HeadersComeFirstOnceAndWithinTheLimit) {
+    const Url page("http://good.example/");
+    const Url item("http://cdn.example/a.png");
+    // The check's own probe read the page's header first.
+    const std::string own = "HTTP/1.1 200 OK\r\nP3P: CP=\"NOI CUR\"\r\n\r\n";
+    info_.checkByHeader(page, &own);
+    info_.noteReportedP3PHeader(page, "CP=\"NOI CUR\"");  // the same header, as the browser saw it
+    info_.noteReportedP3PHeader(item, "CP=\"NOI ADM\"");
+    info_.noteReportedP3PHeader(item, "CP=\"NOI ADM\"");
+    std::vector<SeenP3PHeader> seen = info_.p3pHeaders();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].url, page);
+    EXPECT_EQ(seen[1].url, item);
+    EXPECT_EQ(seen[1].value, "CP=\"NOI ADM\"");
+    // A header the browser did not see stays, after the reported ones.
+    const std::string other = "HTTP/1.1 200 OK\r\nP3P: CP=\"NOI TEL\"\r\n\r\n";
+    info_.checkByHeader(page, &other);
+    info_.noteReportedP3PHeader(Url("http://cdn.example/b.png"), "CP=\"ALL\"");
+    seen = info_.p3pHeaders();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[2].value, "CP=\"ALL\"");
+    EXPECT_EQ(seen[3].value, "CP=\"NOI TEL\"");
+    for (std::size_t i = 0; i < 2 * kMaxSeenP3PHeaders; ++i) {
+        info_.noteReportedP3PHeader(Url("http://cdn.example/" + std::to_string(i)), "CP=\"X\"");
+    }
+    EXPECT_EQ(info_.p3pHeaders().size(), kMaxSeenP3PHeaders);
+    info_.reset();
+    EXPECT_TRUE(info_.p3pHeaders().empty());
+}
+
 TEST(WellKnownLocation, IsTheSiteBaseAndTheFixedPath) {
     EXPECT_EQ(wellKnownLocation(Url("https://shop.example:8443/a/b?c")).str(),
               "https://shop.example:8443/w3c/p3p.xml");

@@ -384,5 +384,39 @@ TEST_F(SurveyTest, Csv_HeaderRowsResumeAndReport) {
     EXPECT_NE(html.find("b,&quot;c&quot;.html"), std::string::npos);
 }
 
+TEST_F(SurveyTest, Csv_CompactPolicyColumnsSurviveAResume) {
+    servePolicySite("matching", "/w3c/policy.xml#basic", example("shop-basic.xml"));
+    serve("compact", "/w3c/p3p.xml", references("/w3c/policy.xml#basic"));
+    serve("compact", "/w3c/policy.xml", example("shop-basic.xml"));
+    site("compact").server().Get("/index.html", [](const httplib::Request&, httplib::Response& r) {
+        r.set_header("P3P", "CP=\"NOI CURa OUR STP NAV\"");
+        r.set_content("<p>compact</p>", "text/html");
+    });
+    site("matching").start();
+    site("compact").start();
+    const fs::path out = work_ / "out.csv";
+    writeList(work_ / "list.txt", {page("compact")});
+    ASSERT_EQ(runTool({"survey", (work_ / "list.txt").string(), "--out", out.string(), "--csv"},
+                      work_ / "log.txt"),
+              0)
+        << test::readFile(work_ / "log.txt");
+    writeList(work_ / "list.txt", {page("compact"), page("matching")});
+    ASSERT_EQ(runTool({"survey", (work_ / "list.txt").string(), "--out", out.string(), "--csv",
+                       "--resume"},
+                      work_ / "log.txt"),
+              0)
+        << test::readFile(work_ / "log.txt");
+    const std::string csv = test::readFile(out);
+    EXPECT_NE(csv.find(",200,\"NOI CURa OUR STP NAV\",\"unknown-token CURa"), std::string::npos)
+        << csv;
+    ASSERT_EQ(runTool({"survey", "--report", out.string()}, work_ / "report.txt"), 0);
+    const std::string report = test::readFile(work_ / "report.txt");
+    EXPECT_NE(report.find("Survey of 2 sites"), std::string::npos) << report;
+    EXPECT_NE(report.find("Compact policies: 1 of 2 sites send one, 0 valid, 1 with problems"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("CURa"), std::string::npos) << report;
+}
+
 }  // namespace
 }  // namespace perchlight

@@ -18,6 +18,10 @@ const FIRST_FLAP = 10;
 const LAST_FLAP = 13;
 // Bounds on what a content script may report for one tab.
 const MAX_DOCUMENTS = 256;
+// Bounds on the P3P headers of a page's items sent with its check (the host's limits: it takes
+// 63 items' headers and strings of at most 8,192 bytes; a longer header is not sent).
+const MAX_ITEM_RESPONSES = 63;
+const MAX_FIELD_BYTES = 8192;
 
 // Written by the build beside the icons: the icon name of each frame number and the sizes.
 const birds = fetch(platform.url('icons/birds.json')).then((response) => response.json());
@@ -25,7 +29,8 @@ const birds = fetch(platform.url('icons/birds.json')).then((response) => respons
 let enabled = true;
 let settingsRead = null;
 
-// tab id -> { url, header, documents: Map(path -> facts), busy, frame, result, error, flapTimer }
+// tab id -> { url, header, items: [{url, header}], documents: Map(path -> facts), busy, frame,
+// result, error, flapTimer }
 const tabs = new Map();
 // tab id -> { url, header } of the last top-level response, taken on commit
 const responses = new Map();
@@ -126,8 +131,19 @@ async function showState(tabId, state) {
 }
 
 function newTabState(url, header) {
-    return { url, header, documents: new Map(), busy: isWebPage(url), frame: -1, result: null,
-        error: null, flapTimer: undefined, generation: 0 };
+    return { url, header, items: [], documents: new Map(), busy: isWebPage(url), frame: -1,
+        result: null, error: null, flapTimer: undefined, generation: 0 };
+}
+
+function withinFieldLimit(text) {
+    return new TextEncoder().encode(text).length <= MAX_FIELD_BYTES;
+}
+
+// The value of a response's P3P header, '' when it has none or one too long to send.
+function p3pHeaderOf(details) {
+    const field = (details.responseHeaders ?? []).find((h) => h.name.toLowerCase() === 'p3p');
+    const value = field?.value ?? '';
+    return withinFieldLimit(value) ? value : '';
 }
 
 // A new top-level document in a tab: the old check is cancelled and the facts start afresh.
@@ -161,7 +177,7 @@ async function checkTab(tabId) {
     let error = null;
     try {
         result = await host.request('page', {
-            tab: tabId, url: state.url, header: state.header,
+            tab: tabId, url: state.url, header: state.header, responses: [...state.items],
             documents: [...state.documents.values()],
         });
     } catch (failure) {
@@ -334,9 +350,32 @@ api.webRequest.onHeadersReceived.addListener((details) => {
     if (details.tabId < 0) {
         return;
     }
-    const field = (details.responseHeaders ?? []).find((h) => h.name.toLowerCase() === 'p3p');
-    responses.set(details.tabId, { url: details.url, header: field?.value ?? '' });
-}, { urls: ['http://*/*', 'https://*/*'], types: ['main_frame'] }, ['responseHeaders']);
+    if (details.type === 'main_frame') {
+        const header = p3pHeaderOf(details);
+        responses.set(details.tabId, { url: details.url, header });
+        // Firefox may tell of the commit before the response's headers: the page takes its
+        // header late, and a check already sent without it is sent again.
+        const state = tabs.get(details.tabId);
+        if (state !== undefined && state.url === details.url && state.header === '' &&
+            header !== '') {
+            state.header = header;
+            if (state.documents.has('') && (state.busy || state.result !== null)) {
+                checkTab(details.tabId);
+            }
+        }
+        return;
+    }
+    // The page's frames and items: those with a P3P header, for their compact policies, as far
+    // as they answered before the page's check was sent.
+    const state = tabs.get(details.tabId);
+    const header = p3pHeaderOf(details);
+    if (state === undefined || header === '' || state.items.length >= MAX_ITEM_RESPONSES ||
+        !withinFieldLimit(details.url) ||
+        state.items.some((item) => item.url === details.url && item.header === header)) {
+        return;
+    }
+    state.items.push({ url: details.url, header });
+}, { urls: ['http://*/*', 'https://*/*'] }, ['responseHeaders']);
 
 api.webNavigation.onCommitted.addListener((details) => {
     if (details.frameId === 0) {

@@ -38,6 +38,29 @@ function addSeparator(menu) {
     menu.append(item);
 }
 
+// The page's compact policy, as the host judged it, in one line of plain text; '' without one.
+function compactLine(result, url) {
+    const all = Array.isArray(result?.compactPolicies) ? result.compactPolicies : [];
+    const own = all.find((entry) => entry?.url === url);
+    if (!own) {
+        return '';
+    }
+    const texts = (list) =>
+        (Array.isArray(list) ? list : []).map((entry) => String(entry?.text ?? ''));
+    let line = `Compact policy "${String(own.cp ?? '')}": `;
+    line += own.valid ? 'well formed' : `faulty: ${texts(own.cp_problems).join('; ')}`;
+    const mismatches = texts(own.cp_mismatches);
+    if (mismatches.length > 0) {
+        line += `; unlike the full policy: ${mismatches.join('; ')}`;
+    }
+    const items = all.filter((entry) => entry?.url !== url).length;
+    if (items > 0) {
+        line += items === 1 ? ' (one of its items sends one too)'
+            : ` (${items} of its items send one too)`;
+    }
+    return line;
+}
+
 async function setEnabled(value) {
     await request({ what: 'enabled.set', enabled: value });
     rebuild();
@@ -61,6 +84,9 @@ async function build() {
         : state.result ? String(state.result.title ?? '')
         : state.error ?? (state.webPage ? '' : 'This is not a web page.');
     document.getElementById('title').textContent = title;
+    const compact = document.getElementById('compact');
+    compact.textContent = state.enabled && !state.busy ? compactLine(state.result, state.url) : '';
+    compact.hidden = compact.textContent === '';
     document.body.dataset.verdict = state.result?.verdict ?? '';
     document.body.dataset.busy = String(state.busy);
     document.body.dataset.frame = String(state.frame);

@@ -150,6 +150,39 @@ const cases = {
         }
     },
 
+    // The compact policy of the page's response, as the browser saw it, shows in the popup as
+    // text, with the host's judgement; the verdict stays the full policy's.
+    async Popup_CompactPolicyOfThePage(session) {
+        const matching = path.join(options.source, 'examples', 'sites', 'matching', 'w3c');
+        const site = await serveSite({
+            '/index.html': { body: '<!DOCTYPE html><title>Compact</title><p>compact</p>',
+                headers: { P3P: 'CP="NOI CURa OUR STP NAV <b id=markup>"' } },
+            '/w3c/p3p.xml': { type: 'text/xml', body: fs.readFileSync(path.join(matching, 'p3p.xml')) },
+            '/w3c/policy.xml': { type: 'text/xml', body: fs.readFileSync(path.join(matching, 'policy.xml')) },
+        });
+        try {
+            const { page, shown } = await expectBird(session, `${site.base}/index.html`, 'matched');
+            const popup = await birdOf(session, `?tab=${shown.tab}`);
+            await waitForVerdict(popup, 'matched');
+            // Firefox may hand over the page's headers after its commit, and then checks again.
+            await popup.waitForFunction(() => !document.getElementById('compact').hidden,
+                { polling: 100, timeout: 10000 }).catch(() => {});
+            const compact = await popup.evaluate(() => {
+                const element = document.getElementById('compact');
+                return { text: element.textContent, hidden: element.hidden,
+                    markup: element.querySelector('b') !== null };
+            });
+            assert.equal(compact.hidden, false, 'the compact policy line is shown');
+            assert.match(compact.text, /^Compact policy "NOI CURa OUR STP NAV <b id=markup>": faulty: /);
+            assert.match(compact.text, /CURa/);
+            assert.equal(compact.markup, false, 'site text is no markup');
+            await popup.close();
+            await page.close();
+        } finally {
+            await site.close();
+        }
+    },
+
     // Disable greys the bird of every tab; Enable checks each page again.
     async DisableEnable_EveryTab(session, demo) {
         const first = await expectBird(session, demo.sites.matching, 'matched');

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "LoopbackServer.h"
 #include "PreferenceTestEnvironment.h"
@@ -194,6 +195,52 @@ TEST_F(HostSessionTest, Page_ConflictingSiteGivesTheUnmatchedBirdAndItsRules) {
     ASSERT_FALSE(statements.empty());
     EXPECT_GE(statements[0]["statement"].get<int>(), 0);
     EXPECT_NE(statements[0]["line"].get<std::string>().find("statement"), std::string::npos);
+}
+
+TEST_F(HostSessionTest, Page_BrowserReportedHeadersGiveTheCompactPolicies) {
+    json request = pageOf(1, 5, matching_.url("/index.html"),
+                          json::array({json{{"tag", "IMG"}, {"src", "logo.svg"}}}));
+    request["header"] = "policyref=\"/nowhere.xml\", CP=\"NOI CURa OUR STP NAV TEL <b>\"";
+    request["responses"] = json::array(
+        {json{{"url", matching_.url("/logo.svg")}, {"header", "CP=\"NOI CUR OUR STP NAV\""}},
+         json{{"url", matching_.url("/style.css")}, {"header", "policyref=\"/p.xml\""}}});
+    const json reply = ask(request);
+    ASSERT_TRUE(reply["ok"].get<bool>()) << reply;
+    // The compact policy changes no verdict, and the reported policyref names no policy.
+    EXPECT_EQ(reply["verdict"], "matched");
+    EXPECT_EQ(reply["policy"], matching_.url("/w3c/policy.xml"));
+    const json& compact = reply["compactPolicies"];
+    ASSERT_EQ(compact.size(), 2u) << reply;
+    EXPECT_EQ(compact[0]["url"], matching_.url("/index.html"));
+    EXPECT_EQ(compact[0]["cp"], "NOI CURa OUR STP NAV TEL <b>");
+    EXPECT_FALSE(compact[0]["valid"].get<bool>());
+    std::set<std::string> problems;
+    for (const json& problem : compact[0]["cp_problems"]) {
+        problems.insert(problem["class"].get<std::string>() + " " +
+                        problem["token"].get<std::string>());
+        EXPECT_FALSE(problem["text"].get<std::string>().empty());
+    }
+    EXPECT_TRUE(problems.contains("unknown-token CURa")) << compact[0];
+    std::set<std::string> mismatches;
+    for (const json& mismatch : compact[0]["cp_mismatches"]) {
+        mismatches.insert(mismatch["class"].get<std::string>() + " " +
+                          mismatch["token"].get<std::string>());
+    }
+    EXPECT_TRUE(mismatches.contains("unsupported TEL")) << compact[0];
+    EXPECT_EQ(compact[1]["url"], matching_.url("/logo.svg"));
+    EXPECT_TRUE(compact[1]["valid"].get<bool>()) << compact[1];
+    // The summary page shows the page's compact policy, its site text escaped.
+    const json summary = ask(json{{"id", 2}, {"type", "summary"}, {"tab", 5}});
+    const std::string html = summary["html"].get<std::string>();
+    EXPECT_NE(html.find("NOI CURa OUR STP NAV TEL &lt;b&gt;"), std::string::npos) << html;
+    EXPECT_EQ(html.find("TEL <b>"), std::string::npos);
+}
+
+TEST_F(HostSessionTest, Page_WithoutReportedHeadersHasNoCompactPolicyOfItsOwn) {
+    const json reply = ask(pageOf(1, 5, matching_.url("/index.html")));
+    ASSERT_TRUE(reply["ok"].get<bool>()) << reply;
+    ASSERT_TRUE(reply["compactPolicies"].is_array()) << reply;
+    EXPECT_TRUE(reply["compactPolicies"].empty()) << reply;
 }
 
 TEST_F(HostSessionTest, Page_FrameWithoutPolicyGivesPartlyMatched) {
@@ -439,7 +486,24 @@ INSTANTIATE_TEST_SUITE_P(
                     {"framePath", json::array()},
                     {"elements", {{{"tag", "IMG"}, {"src", std::string(9000, 'a')}}}}}}}},
                 "documents[0].elements[0].src: longer than"},
-        BadPage{"HeaderNotString", {{"header", 5}}, "field header: not a string"}),
+        BadPage{"HeaderNotString", {{"header", 5}}, "field header: not a string"},
+        BadPage{"ResponsesNotList", {{"responses", "x"}}, "field responses: not an array"},
+        BadPage{"ResponseNotObject", {{"responses", {1}}}, "field responses[0]: not an object"},
+        BadPage{"ResponseFileUrl",
+                {{"responses", {{{"url", "file:///etc/passwd"}, {"header", "CP=\"NOI\""}}}}},
+                "field responses[0].url: not an http or https address"},
+        BadPage{"ResponseWithoutHeader",
+                {{"responses", {{{"url", "http://127.0.0.1/a.png"}}}}},
+                "missing field: responses[0].header"},
+        BadPage{"ResponseLongHeader",
+                {{"responses",
+                  {{{"url", "http://127.0.0.1/a.png"}, {"header", std::string(9000, 'a')}}}}},
+                "responses[0].header: longer than"},
+        BadPage{"TooManyResponses",
+                {{"responses",
+                  json(std::vector<json>(kMaxResponses + 1, json{{"url", "http://127.0.0.1/a.png"},
+                                                                 {"header", ""}}))}},
+                "field responses: more than 63 entries"}),
     [](const ::testing::TestParamInfo<BadPage>& info) { return info.param.name; });
 
 TEST_F(HostSessionTest, Requests_UnknownTypeAndFramingFaultsAreAnswered) {

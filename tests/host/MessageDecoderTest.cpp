@@ -128,5 +128,25 @@ TEST(MessageDecoder_Replies, LongItemListIsShortenedAndMarked) {
     EXPECT_GT(parsed["items"].size(), 1000u);
 }
 
+TEST(MessageDecoder_Replies, LongCompactPolicyListKeepsThePagesOwn) {
+    json compact = json::array();
+    for (int i = 0; i < 400; ++i) {
+        compact.push_back(json{{"url", "http://127.0.0.1/" + std::to_string(i)},
+                               {"header", std::string(4000, 'h')},
+                               {"cp", "NOI"}});
+    }
+    const std::string reply = fitReply(json{{"id", 3},
+                                            {"ok", true},
+                                            {"compactPolicies", compact},
+                                            {"items", json::array({json{{"url", "x"}}})}});
+    EXPECT_LE(reply.size(), kMaxReplyBytes);
+    const json parsed = json::parse(reply);
+    EXPECT_TRUE(parsed["truncated"].get<bool>());
+    ASSERT_GE(parsed["compactPolicies"].size(), 1u);
+    EXPECT_LT(parsed["compactPolicies"].size(), 400u);
+    EXPECT_EQ(parsed["compactPolicies"][0]["url"], "http://127.0.0.1/0");
+    EXPECT_EQ(parsed["items"].size(), 1u);  // the items were not needed to make room
+}
+
 }  // namespace
 }  // namespace perchlight
