@@ -36,7 +36,8 @@ using namespace perchlight;
 using Clock = std::chrono::steady_clock;
 
 // SURVEY_LATENCY_MS, SURVEY_SITES and SURVEY_JOBS (0: the survey's own default) change the
-// survey's run; the cold check always runs at 50 ms.
+// survey's run; the cold check always runs at 50 ms. SURVEY_HOSTILE=N surveys N hostile sites
+// instead of the benchmark's own.
 std::atomic<long long> latencyMilliseconds{50};
 std::chrono::milliseconds latency() {
     return std::chrono::milliseconds(latencyMilliseconds.load());
@@ -49,6 +50,23 @@ constexpr int kRepetitions = 3;
 // Every host under "localhost" is a site: "page" serves a page with one image from each item
 // site "i0" ... "i9"; "sN" serves a survey page with an image from "cdn", and its reference file
 // names one of ten policies on "policies"; every other site covers itself with its own policy.
+// What each hostile site "hN" does: kind N modulo kHostileKinds.
+enum class Hostile {
+    kStalledPage,        // the page never answers
+    kDrippingWellKnown,  // the well-known location drips one byte a second
+    kHugeWellKnown,      // a 200 MB well-known file
+    kRedirectLoop,       // the page redirects to itself
+    kReset,              // the page's connection is reset
+    kGarbage,            // binary garbage at the well-known location
+    kTestPolicy,         // a policy marked TEST
+    kBrokenPolicy,       // a policy cut in half
+    kServerError,        // the page answers HTTP 500
+};
+constexpr int kHostileKinds = 9;
+const char* const kHostileNames[kHostileKinds] = {
+    "stalled page", "dripping well-known", "200 MB well-known", "redirect loop", "reset",
+    "garbage well-known", "TEST policy", "broken policy", "HTTP 500"};
+
 class LatencySites {
   public:
     LatencySites()
@@ -69,6 +87,10 @@ class LatencySites {
   private:
     bench::Answer answer(const std::string& host, const std::string& path) const {
         bench::Answer answer;
+        if (host.size() > 1 && host[0] == 'h' && std::isdigit(static_cast<unsigned char>(host[1]))) {
+            return hostile(static_cast<Hostile>(std::atoi(host.c_str() + 1) % kHostileKinds), host,
+                           path);
+        }
         if (path == "/index.html") {
             answer.body = page(host);
         } else if (path == "/w3c/p3p.xml") {
@@ -77,6 +99,50 @@ class LatencySites {
         } else if (path.ends_with(".xml")) {
             answer.contentType = "text/xml";
             answer.body = policy_;
+        } else {
+            answer.status = 404;
+        }
+        return answer;
+    }
+
+    // A hostile site answers after the latency like every other, in its own way.
+    bench::Answer hostile(Hostile kind, const std::string& host, const std::string& path) const {
+        bench::Answer answer;
+        answer.contentType = "text/xml";
+        if (path == "/index.html") {
+            answer.contentType = "text/html";
+            answer.body = "<html><body><p>A hostile site.</p></body></html>\n";
+            if (kind == Hostile::kStalledPage) {
+                answer.kind = bench::Answer::Kind::kStall;
+            } else if (kind == Hostile::kRedirectLoop) {
+                answer.status = 302;
+                answer.headers.emplace_back("Location", url(host, "/index.html"));
+            } else if (kind == Hostile::kReset) {
+                answer.kind = bench::Answer::Kind::kReset;
+            } else if (kind == Hostile::kServerError) {
+                answer.status = 500;
+            }
+        } else if (path == "/w3c/p3p.xml") {
+            answer.body =
+                "<META><POLICY-REFERENCES><POLICY-REF about='/w3c/policy.xml#basic'>"
+                "<INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>";
+            if (kind == Hostile::kDrippingWellKnown) {
+                answer.kind = bench::Answer::Kind::kDrip;
+            } else if (kind == Hostile::kHugeWellKnown) {
+                answer.kind = bench::Answer::Kind::kHuge;
+            } else if (kind == Hostile::kGarbage) {
+                answer.body = std::string("\x00\xff<META\x01>", 10) + std::string(500, '\x7f');
+            }
+        } else if (path == "/w3c/policy.xml") {
+            if (kind == Hostile::kTestPolicy) {
+                std::string test = policy_;
+                const std::size_t open = test.find('>', test.find("<POLICY "));
+                answer.body = test.insert(open + 1, "<TEST/>");
+            } else if (kind == Hostile::kBrokenPolicy) {
+                answer.body = policy_.substr(0, policy_.size() / 2);
+            } else {
+                answer.body = policy_;
+            }
         } else {
             answer.status = 404;
         }
@@ -209,6 +275,59 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
         sites.requests(), sites.documents(), lines, matched);
 }
 
+// A survey of hostile sites with a time-out of five seconds: each recorded once, with its error
+// class; the wall time, peak memory and what each kind was recorded as.
+void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
+    const fs::path list = home / "hostile.txt";
+    {
+        std::ofstream out(list);
+        for (int i = 0; i < count; ++i) {
+            out << sites.url("h" + std::to_string(i), "/index.html") << "\n";
+        }
+    }
+    const fs::path records = home / "hostile.jsonl";
+    fs::remove_all(home / "cache");
+    sites.resetCounts();
+    const double serverBefore = sites.server().cpuSeconds();
+    const auto [seconds, cpuSeconds, peak] =
+        runTool({PERCHLIGHT_PROGRAM, "survey", list.string(), "--out", records.string(), "--level",
+                 "medium", "--timeout", "5"});
+    const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
+    std::map<std::string, std::map<std::string, int>> outcomes;  // kind -> verdict/error -> sites
+    std::map<std::string, int> seen;
+    std::ifstream in(records);
+    for (std::string line; std::getline(in, line);) {
+        const auto field = [&line](const std::string& name) {
+            const std::size_t at = line.find("\"" + name + "\":\"");
+            if (at == std::string::npos) {
+                return std::string();
+            }
+            const std::size_t start = at + name.size() + 4;
+            return line.substr(start, line.find('"', start) - start);
+        };
+        const std::string url = field("url");
+        ++seen[url];
+        const std::size_t h = url.find("//h") + 3;
+        const int kind = std::atoi(url.c_str() + h) % kHostileKinds;
+        outcomes[kHostileNames[kind]][field("verdict") + " / " + field("error")]++;
+    }
+    int once = 0;
+    for (const auto& [url, times] : seen) {
+        once += times == 1;
+    }
+    std::printf(
+        "  %d hostile sites, --timeout 5: %.2f s wall, cpu %.2f s (server %.2f s), peak %.1f MiB, "
+        "%zu sites recorded, %d of them once\n",
+        count, seconds, cpuSeconds, serverSeconds, peak / 1024.0, seen.size(), once);
+    for (const auto& [kind, counts] : outcomes) {
+        std::printf("    %-20s", kind.c_str());
+        for (const auto& [outcome, sitesWith] : counts) {
+            std::printf("  %s: %d", outcome.c_str(), sitesWith);
+        }
+        std::printf("\n");
+    }
+}
+
 fs::path makeHome() {
     char pattern[] = "/tmp/perchlight-bench-XXXXXX";
     const fs::path home = mkdtemp(pattern);
@@ -252,6 +371,13 @@ int main() {
         "\nSurvey of %d sites (%d shared policies, one shared item site), %lld ms per "
         "answer, fresh cache:\n",
         kSurveySites, kSharedPolicies, static_cast<long long>(latency().count()));
+    if (const char* hostile = std::getenv("SURVEY_HOSTILE")) {
+        std::printf("\nHostile sites, %lld ms per answer:\n",
+                    static_cast<long long>(latency().count()));
+        hostileSurvey(sites, home, std::atoi(hostile));
+        fs::remove_all(home);
+        return 0;
+    }
     const char* only = std::getenv("SURVEY_JOBS");
     for (int jobs : only ? std::vector<int>{std::atoi(only)} : std::vector<int>{0, 64}) {
         survey(sites, home, jobs);

@@ -128,6 +128,9 @@ FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds 
         }
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
         outcome.failure = TransportFailure::kTimeout;  // the status came, the body did not
+    } else if (code == CURLE_TOO_MANY_REDIRECTS) {
+        // A chain of redirects that does not end (a loop, say) never reaches a page.
+        outcome.failure = TransportFailure::kOther;
     }
     if (outcome.failure != TransportFailure::kNone) {
         if (exchange->systemError != 0) {

@@ -178,6 +178,12 @@ class SurveyTest : public ::testing::Test {
                 r.set_redirect(site("matching").url("/index.html"));
             });
         site("redirecting").start();
+        site("looping")
+            .server()
+            .Get("/index.html", [this](const httplib::Request&, httplib::Response& r) {
+                r.set_redirect(site("looping").url("/index.html"));
+            });
+        site("looping").start();
     }
 
     std::string page(const std::string& name) { return site(name).url("/index.html"); }
@@ -195,6 +201,7 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
         {"matching", {"matched", ""}},
         {"conflicting", {"unmatched", ""}},
         {"redirecting", {"matched", ""}},
+        {"looping", {"unknown", "transfer"}},
         {"nopolicy", {"unknown", "no-policy"}},
         {"malformed", {"unknown", "malformed-policy"}},
         {"test", {"unknown", "test-policy"}},
@@ -269,7 +276,7 @@ TEST_F(SurveyTest, MixedSites_OneRecordEachWithVerdictAndErrorClass) {
     // The report of the finished output, as text and as a page without scripts.
     ASSERT_EQ(runTool({"survey", "--report", out.string()}, work_ / "report.txt"), 0);
     const std::string report = test::readFile(work_ / "report.txt");
-    EXPECT_NE(report.find("Survey of 13 sites"), std::string::npos) << report;
+    EXPECT_NE(report.find("Survey of 14 sites"), std::string::npos) << report;
     EXPECT_NE(report.find("no-policy"), std::string::npos);
     EXPECT_NE(report.find("http-status 404"), std::string::npos);
     const std::string html = test::readFile(out.string() + ".html");
