@@ -37,7 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 // SURVEY_LATENCY_MS, SURVEY_SITES and SURVEY_JOBS (0: the survey's own default) change the
 // survey's run; the cold check always runs at 50 ms. SURVEY_HOSTILE=N surveys N hostile sites
-// instead of the benchmark's own.
+// instead of the benchmark's own. SURVEY_PROGRAM runs another build of the tool (an older one,
+// to compare within one run).
 std::atomic<long long> latencyMilliseconds{50};
 std::chrono::milliseconds latency() {
     return std::chrono::milliseconds(latencyMilliseconds.load());
@@ -210,6 +211,11 @@ std::pair<double, long> coldCheck(LatencySites& sites, AgentServices& services, 
     return {best, requests};
 }
 
+std::string program() {
+    const char* other = std::getenv("SURVEY_PROGRAM");
+    return other != nullptr ? other : PERCHLIGHT_PROGRAM;
+}
+
 struct ToolRun {
     double seconds = 0;
     double cpuSeconds = 0;
@@ -252,7 +258,7 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
     const fs::path records = home / "survey.jsonl";
     fs::remove_all(home / "cache");
     sites.resetCounts();
-    std::vector<std::string> command{PERCHLIGHT_PROGRAM, "survey",  list.string(), "--out",
+    std::vector<std::string> command{program(), "survey",  list.string(), "--out",
                                      records.string(),   "--level", "medium"};
     if (jobs != 0) {
         command.push_back("--jobs");
@@ -290,7 +296,7 @@ void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
     sites.resetCounts();
     const double serverBefore = sites.server().cpuSeconds();
     const auto [seconds, cpuSeconds, peak] =
-        runTool({PERCHLIGHT_PROGRAM, "survey", list.string(), "--out", records.string(), "--level",
+        runTool({program(), "survey", list.string(), "--out", records.string(), "--level",
                  "medium", "--timeout", "5"});
     const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
     std::map<std::string, std::map<std::string, int>> outcomes;  // kind -> verdict/error -> sites

@@ -211,6 +211,7 @@ class Engine {
         }
         for (Entry& entry : adding) {
             CURL* easy = entry.handle.get();
+            curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, TransferEngine::kDnsCacheSeconds);
             if (curl_multi_add_handle(multi_.get(), easy) != CURLM_OK) {
                 entry.finished(easy, CURLE_FAILED_INIT);
                 release(std::move(entry));

@@ -15,9 +15,11 @@ struct CurlDeleter {
 // An easy handle, cleaned up when it goes.
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
-// Runs every download of the process on one event thread over libcurl's multi interface, so a
-// transfer costs no thread of its own and transfers to one site share its keep-alive connections
-// (the multi handle's connection cache and DNS cache). Connections are bounded per host and in
+// Runs every download of the process on one event thread over libcurl's multi interface (its
+// socket interface over epoll), so a transfer costs no thread of its own and transfers to one
+// site share its keep-alive connections (the multi handle's connection cache and DNS cache).
+// Names are resolved by libcurl's threaded resolver, Debian's build: a short-lived thread per
+// lookup that the cache does not answer. Connections are bounded per host and in
 // all; transfers past a bound wait in libcurl's queue. The thread starts with the first transfer
 // and lives for the process. Thread-safe.
 class TransferEngine {
@@ -26,6 +28,10 @@ class TransferEngine {
     static constexpr long kMaxHostConnections = 6;
     // Connections open at once in all, and idle ones kept for reuse.
     static constexpr long kMaxConnections = 1000;
+    // Seconds a resolved host name is kept (libcurl's default is 60). libcurl looks through its
+    // whole DNS cache to prune it on every lookup, so a survey's thousands of names would make
+    // each lookup cost more than the check; a few seconds still cover a page and its documents.
+    static constexpr long kDnsCacheSeconds = 5;
 
     // Called on the event thread once the transfer has ended, with the handle (for its
     // information) and libcurl's result. Must not throw and must return soon.
