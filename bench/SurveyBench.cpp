@@ -381,7 +381,9 @@ int main() {
         std::printf("\nHostile sites, %lld ms per answer:\n",
                     static_cast<long long>(latency().count()));
         hostileSurvey(sites, home, std::atoi(hostile));
-        fs::remove_all(home);
+        if (!std::getenv("SURVEY_KEEP")) {
+            fs::remove_all(home);
+        }
         return 0;
     }
     const char* only = std::getenv("SURVEY_JOBS");

@@ -20,6 +20,7 @@ constexpr const char* kUnit = "HttpClient";
 constexpr const char* kWebProtocols = "http,https";
 
 std::atomic<long long> checkWaitMilliseconds{HttpClient::kCheckWait.count()};
+std::atomic<std::size_t> bufferedBytes{0};
 
 // A probe takes the headers and nothing of the body.
 std::size_t refuseBody(char*, std::size_t, std::size_t, void*) {
@@ -61,7 +62,7 @@ CurlHandle newTransfer(const std::string& url, TextBuffer& headerBuffer) {
 // check gave up on can be removed without the check.
 struct TransferContext {
     TransferContext()
-        : bodyBuffer(HttpClient::kMaxBodyBytes), headerBuffer(HttpClient::kMaxHeaderBytes) {}
+        : bodyBuffer(HttpClient::kMaxBodyBytes), headerBuffer(HttpClient::kMaxHeaderBytes, false) {}
 
     Monitor* checkMonitor = nullptr;  // guarded by lock; dropped when the check gives up
     std::shared_ptr<Monitor> batchMonitor;  // a batch's own, outside a check: kept alive here
@@ -154,6 +155,14 @@ std::size_t countDelivered(const std::vector<std::shared_ptr<TransferContext>>& 
 
 }  // namespace
 
+TextBuffer::~TextBuffer() {
+    bufferedBytes.fetch_sub(counted);
+}
+
+std::size_t TextBuffer::buffered() {
+    return bufferedBytes.load();
+}
+
 std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_t count,
                                        void* buffer) {
     TextBuffer& text = *static_cast<TextBuffer*>(buffer);
@@ -161,6 +170,14 @@ std::size_t HttpClient::appendToBuffer(char* chunk, std::size_t size, std::size_
     if (text.overflowed || length > text.limit - text.data.size()) {
         text.overflowed = true;
         return 0;
+    }
+    if (text.bound) {
+        if (bufferedBytes.fetch_add(length) + length > TextBuffer::kMaxBufferedBytes) {
+            bufferedBytes.fetch_sub(length);
+            text.overflowed = true;
+            return 0;
+        }
+        text.counted += length;
     }
     try {
         text.data.append(chunk, length);

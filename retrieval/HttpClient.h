@@ -10,13 +10,27 @@
 namespace perchlight {
 
 // Bytes received in one direction of one transfer, up to a limit past which the transfer is
-// aborted.
+// aborted. What all body buffers of the process hold at once is bounded too (kMaxBufferedBytes):
+// a transfer whose body would pass that bound is aborted as one past its own limit, so a
+// thousand hostile sites sending huge bodies at once cannot take gigabytes. Header buffers are
+// small and left out, so that a status and its redirects are always read whole.
 struct TextBuffer {
-    explicit TextBuffer(std::size_t byteLimit) : limit(byteLimit) {}
+    static constexpr std::size_t kMaxBufferedBytes = 256 * 1024 * 1024;
+
+    explicit TextBuffer(std::size_t byteLimit, bool processBound = true)
+        : limit(byteLimit), bound(processBound) {}
+    ~TextBuffer();
+    TextBuffer(const TextBuffer&) = delete;
+    TextBuffer& operator=(const TextBuffer&) = delete;
+
+    // Bytes that the buffers of the process have taken and not given back.
+    static std::size_t buffered();
 
     std::string data;
     std::size_t limit = 0;
     bool overflowed = false;
+    bool bound = true;        // counted against kMaxBufferedBytes
+    std::size_t counted = 0;  // this buffer's share of buffered(), until it goes
 };
 
 // HTTP and HTTPS retrieval: header probes and full downloads on the transfer engine's event

@@ -19,7 +19,7 @@ constexpr const char* kWebProtocols = "http,https";
 // What the calling thread and the event thread share: the buffers the transfer writes and its
 // end.
 struct Exchange {
-    Exchange() : body(HttpClient::kMaxBodyBytes), headers(HttpClient::kMaxHeaderBytes) {}
+    Exchange() : body(HttpClient::kMaxBodyBytes), headers(HttpClient::kMaxHeaderBytes, false) {}
     TextBuffer body;
     TextBuffer headers;
     char message[CURL_ERROR_SIZE] = "";

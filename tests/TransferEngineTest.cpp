@@ -229,6 +229,8 @@ TEST_F(TransferEngineTest, Batch_AnswersInOrderAsSingleDownloadsWould) {
     ASSERT_TRUE(downloads[3].body);
     EXPECT_NE(downloads[3].body->find("POLICY-REFERENCES"), std::string::npos);
     EXPECT_TRUE(test::transfersEnd());
+    // The transfers' buffers have given back what the process-wide bound counted.
+    EXPECT_EQ(TextBuffer::buffered(), 0u);
 }
 
 // A check cancelled while its batch waits for a stalled document stops with "STOP", and the
