@@ -59,8 +59,7 @@ struct LatencyServer::Pending {
 
     void forgetConnection() {
         if (!closed) {
-            evhttp_connection_set_closecb(evhttp_request_get_connection(request), nullptr,
-                                          nullptr);
+            evhttp_connection_set_closecb(evhttp_request_get_connection(request), nullptr, nullptr);
         }
     }
 
@@ -152,9 +151,9 @@ LatencyServer::LatencyServer(Answerer answerer, std::chrono::milliseconds latenc
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    evconnlistener* listener =
-        evconnlistener_new_bind(base_, nullptr, nullptr, LEV_OPT_REUSEABLE | LEV_OPT_CLOSE_ON_FREE,
-                                kListenQueue, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    evconnlistener* listener = evconnlistener_new_bind(
+        base_, nullptr, nullptr, LEV_OPT_REUSEABLE | LEV_OPT_CLOSE_ON_FREE, kListenQueue,
+        reinterpret_cast<sockaddr*>(&address), sizeof address);
     if (listener == nullptr || evhttp_bind_listener(http_, listener) == nullptr) {
         throw std::runtime_error("the benchmark's server cannot listen");
     }

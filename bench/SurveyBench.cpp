@@ -65,8 +65,8 @@ enum class Hostile {
 };
 constexpr int kHostileKinds = 9;
 const char* const kHostileNames[kHostileKinds] = {
-    "stalled page", "dripping well-known", "200 MB well-known", "redirect loop", "reset",
-    "garbage well-known", "TEST policy", "broken policy", "HTTP 500"};
+    "stalled page",       "dripping well-known", "200 MB well-known", "redirect loop", "reset",
+    "garbage well-known", "TEST policy",         "broken policy",     "HTTP 500"};
 
 class LatencySites {
   public:
@@ -88,7 +88,8 @@ class LatencySites {
   private:
     bench::Answer answer(const std::string& host, const std::string& path) const {
         bench::Answer answer;
-        if (host.size() > 1 && host[0] == 'h' && std::isdigit(static_cast<unsigned char>(host[1]))) {
+        if (host.size() > 1 && host[0] == 'h' &&
+            std::isdigit(static_cast<unsigned char>(host[1]))) {
             return hostile(static_cast<Hostile>(std::atoi(host.c_str() + 1) % kHostileKinds), host,
                            path);
         }
@@ -247,19 +248,27 @@ ToolRun runTool(const std::vector<std::string>& argv) {
             WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1};
 }
 
-void survey(LatencySites& sites, const fs::path& home, int jobs) {
-    const fs::path list = home / "sites.txt";
+// Writes the list of sites prefix0 ... prefix(count-1) under home and readies a fresh survey of
+// them: no cache, the server's counts reset. The list's path.
+fs::path prepareSurvey(LatencySites& sites, const fs::path& home, const std::string& prefix,
+                       int count) {
+    const fs::path list = home / (prefix + "-sites.txt");
     {
         std::ofstream out(list);
-        for (int i = 0; i < kSurveySites; ++i) {
-            out << sites.url("s" + std::to_string(i), "/index.html") << "\n";
+        for (int i = 0; i < count; ++i) {
+            out << sites.url(prefix + std::to_string(i), "/index.html") << "\n";
         }
     }
-    const fs::path records = home / "survey.jsonl";
     fs::remove_all(home / "cache");
     sites.resetCounts();
-    std::vector<std::string> command{program(), "survey",  list.string(), "--out",
-                                     records.string(),   "--level", "medium"};
+    return list;
+}
+
+void survey(LatencySites& sites, const fs::path& home, int jobs) {
+    const fs::path list = prepareSurvey(sites, home, "s", kSurveySites);
+    const fs::path records = home / "survey.jsonl";
+    std::vector<std::string> command{program(),        "survey",  list.string(), "--out",
+                                     records.string(), "--level", "medium"};
     if (jobs != 0) {
         command.push_back("--jobs");
         command.push_back(std::to_string(jobs));
@@ -284,20 +293,12 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
 // A survey of hostile sites with a time-out of five seconds: each recorded once, with its error
 // class; the wall time, peak memory and what each kind was recorded as.
 void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
-    const fs::path list = home / "hostile.txt";
-    {
-        std::ofstream out(list);
-        for (int i = 0; i < count; ++i) {
-            out << sites.url("h" + std::to_string(i), "/index.html") << "\n";
-        }
-    }
+    const fs::path list = prepareSurvey(sites, home, "h", count);
     const fs::path records = home / "hostile.jsonl";
-    fs::remove_all(home / "cache");
-    sites.resetCounts();
     const double serverBefore = sites.server().cpuSeconds();
     const auto [seconds, cpuSeconds, peak] =
-        runTool({program(), "survey", list.string(), "--out", records.string(), "--level",
-                 "medium", "--timeout", "5"});
+        runTool({program(), "survey", list.string(), "--out", records.string(), "--level", "medium",
+                 "--timeout", "5"});
     const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
     std::map<std::string, std::map<std::string, int>> outcomes;  // kind -> verdict/error -> sites
     std::map<std::string, int> seen;

@@ -43,7 +43,7 @@ class CheckDeadlines {
 
     std::mutex lock_;
     std::condition_variable changed_;
-    std::map<std::uint64_t, Entry> entries_;                      // guarded by lock_
+    std::map<std::uint64_t, Entry> entries_;                     // guarded by lock_
     std::set<std::pair<Clock::time_point, std::uint64_t>> due_;  // guarded by lock_
     std::uint64_t lastId_ = 0;                                   // guarded by lock_
     std::uint64_t firing_ = 0;  // guarded by lock_: the id whose cancel runs now, or 0

@@ -64,10 +64,10 @@ struct TransferContext {
     TransferContext()
         : bodyBuffer(HttpClient::kMaxBodyBytes), headerBuffer(HttpClient::kMaxHeaderBytes, false) {}
 
-    Monitor* checkMonitor = nullptr;  // guarded by lock; dropped when the check gives up
+    Monitor* checkMonitor = nullptr;        // guarded by lock; dropped when the check gives up
     std::shared_ptr<Monitor> batchMonitor;  // a batch's own, outside a check: kept alive here
-    TextBuffer bodyBuffer;            // written by the event thread until delivered
-    TextBuffer headerBuffer;          // written by the event thread until delivered
+    TextBuffer bodyBuffer;                  // written by the event thread until delivered
+    TextBuffer headerBuffer;                // written by the event thread until delivered
     std::optional<std::string> body;
     std::string headers;
     std::string finalUrl;  // where the redirects ended

@@ -247,8 +247,8 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
         throw;
     }
     for (std::size_t i = 0; i < wanted.size(); ++i) {
-        SharedFetches::Outcome outcome = takeDownload(wanted[i], std::move(downloads[i].body),
-                                                      std::move(downloads[i].headers));
+        SharedFetches::Outcome outcome =
+            takeDownload(wanted[i], std::move(downloads[i].body), std::move(downloads[i].headers));
         fetches_.land(wanted[i], leads[i], outcome);
         if (checkDocuments != nullptr && (!outcome.cached || !outcome.text)) {
             checkDocuments->keep(wanted[i], std::move(outcome));

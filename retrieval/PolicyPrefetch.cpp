@@ -27,8 +27,8 @@ bool runRound(P3PMatchInfo& info, const std::vector<Job>& jobs) {
     if (jobs.size() > 1) {
         for (std::size_t first = 0; first < jobs.size(); first += PolicyPrefetch::kMaxParallel) {
             std::vector<std::string> documents;
-            for (std::size_t i = first; i < std::min(jobs.size(), first + PolicyPrefetch::kMaxParallel);
-                 ++i) {
+            for (std::size_t i = first;
+                 i < std::min(jobs.size(), first + PolicyPrefetch::kMaxParallel); ++i) {
                 documents.push_back(jobs[i].document);
             }
             try {

@@ -52,7 +52,6 @@ class SharedFetches {
     void abandon(const std::string& url, const Lead& lead);
 
   private:
-
     Outcome lead(const std::string& url, const std::shared_ptr<Flight>& flight, const Fetch& fetch);
     // The leader's outcome; none when the leader's check was cancelled and the caller must fetch.
     std::optional<Outcome> follow(Flight& flight);

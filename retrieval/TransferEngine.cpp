@@ -56,7 +56,8 @@ class Engine {
     void makeMulti() {
         multi_.reset(curl_multi_init());
         CURLM* multi = multi_.get();
-        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, TransferEngine::kMaxHostConnections);
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS,
+                          TransferEngine::kMaxHostConnections);
         curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, TransferEngine::kMaxConnections);
         curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, TransferEngine::kMaxConnections);
         curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Engine::onSocket);
@@ -259,7 +260,7 @@ class Engine {
     // The event thread's own; replaced by it under lock_.
     std::unique_ptr<CURLM, MultiDeleter> multi_;
     int epoll_ = -1;
-    int wakeFd_ = -1;                 // an eventfd: other threads wake the event thread with it
+    int wakeFd_ = -1;  // an eventfd: other threads wake the event thread with it
     std::optional<Clock::time_point> timer_;  // libcurl's, the event thread's own
     std::thread thread_;
     std::mutex lock_;

@@ -178,11 +178,10 @@ class SurveyTest : public ::testing::Test {
                 r.set_redirect(site("matching").url("/index.html"));
             });
         site("redirecting").start();
-        site("looping")
-            .server()
-            .Get("/index.html", [this](const httplib::Request&, httplib::Response& r) {
-                r.set_redirect(site("looping").url("/index.html"));
-            });
+        site("looping").server().Get("/index.html",
+                                     [this](const httplib::Request&, httplib::Response& r) {
+                                         r.set_redirect(site("looping").url("/index.html"));
+                                     });
         site("looping").start();
     }
 
