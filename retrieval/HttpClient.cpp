@@ -66,6 +66,8 @@ struct TransferContext {
 
     Monitor* checkMonitor = nullptr;        // guarded by lock; dropped when the check gives up
     std::shared_ptr<Monitor> batchMonitor;  // a batch's own, outside a check: kept alive here
+    // A batch's count of the deliveries that have woken its monitor, guarded by that monitor.
+    std::shared_ptr<std::size_t> batchWakes;
     TextBuffer bodyBuffer;                  // written by the event thread until delivered
     TextBuffer headerBuffer;                // written by the event thread until delivered
     std::optional<std::string> body;
@@ -103,6 +105,9 @@ void deliver(TransferContext& context, CURL* handle, CURLcode outcome) {
     }
     if (checkMonitor != nullptr) {
         MonitorLock guard(*checkMonitor);
+        if (context.batchWakes) {
+            ++*context.batchWakes;
+        }
         checkMonitor->broadcast();
     }
 }
@@ -143,14 +148,6 @@ bool startDownload(const std::string& url, const std::shared_ptr<TransferContext
         std::move(handle), context,
         [shared](CURL* done, CURLcode outcome) { deliver(*shared, done, outcome); });
     return true;
-}
-
-std::size_t countDelivered(const std::vector<std::shared_ptr<TransferContext>>& contexts) {
-    std::size_t delivered = 0;
-    for (const std::shared_ptr<TransferContext>& context : contexts) {
-        delivered += isDelivered(*context) ? 1 : 0;
-    }
-    return delivered;
 }
 
 }  // namespace
@@ -265,15 +262,22 @@ std::vector<HttpClient::Download> HttpClient::fetchDocuments(const std::vector<s
     const std::shared_ptr<Monitor> batchMonitor =
         checkMonitor == nullptr ? std::make_shared<Monitor>() : nullptr;
     Monitor& monitor = checkMonitor != nullptr ? *checkMonitor : *batchMonitor;
+    // A wake is told from a delivery by the count each delivery raises as it wakes the monitor:
+    // a delivery marked done but not yet waking must not look like a cancellation.
+    const auto wakes = std::make_shared<std::size_t>(0);
     std::vector<std::shared_ptr<TransferContext>> contexts;
     std::vector<std::uint64_t> transfers;
+    std::size_t started = 0;
     for (const std::string& url : urls) {
         auto context = std::make_shared<TransferContext>();
         context->checkMonitor = &monitor;
         context->batchMonitor = batchMonitor;
+        context->batchWakes = wakes;
         std::uint64_t transfer = 0;
         if (url.empty() || !startDownload(url, context, transfer)) {
             context->delivered = true;  // nothing to wait for: no document
+        } else {
+            ++started;
         }
         contexts.push_back(std::move(context));
         transfers.push_back(transfer);
@@ -281,15 +285,15 @@ std::vector<HttpClient::Download> HttpClient::fetchDocuments(const std::vector<s
     bool stopped = false;
     {
         MonitorLock guard(monitor);
-        std::size_t delivered = countDelivered(contexts);
-        while (delivered < contexts.size()) {
+        std::size_t seen = *wakes;
+        while (seen < started) {
             monitor.waitFor(checkWait());
-            const std::size_t now = countDelivered(contexts);
-            if (now == delivered && checkMonitor != nullptr) {
+            const std::size_t now = *wakes;
+            if (now == seen && checkMonitor != nullptr) {
                 stopped = true;
                 break;
             }
-            delivered = now;
+            seen = now;
         }
     }
     if (stopped) {
