@@ -335,9 +335,10 @@ void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
     }
 }
 
+// Under TMPDIR when it is set, so that the cache's file system can be chosen.
 fs::path makeHome() {
-    char pattern[] = "/tmp/perchlight-bench-XXXXXX";
-    const fs::path home = mkdtemp(pattern);
+    std::string pattern = (fs::temp_directory_path() / "perchlight-bench-XXXXXX").string();
+    const fs::path home = mkdtemp(pattern.data());
     for (const auto& entry : fs::directory_iterator(PERCHLIGHT_DATA_DIR)) {
         if (entry.path().extension() == ".xml") {
             fs::copy_file(entry.path(), home / entry.path().filename());

@@ -15,6 +15,7 @@
 #include "retrieval/PageCheck.h"
 #include "retrieval/PageFetch.h"
 #include "retrieval/RequestTally.h"
+#include "retrieval/TransferEngine.h"
 #include "util/Error.h"
 
 namespace perchlight::cli {
@@ -199,6 +200,10 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
     RequestTally::Scope scope(&requests);
     CheckDocuments documents;
     CheckDocuments::Scope documentsScope(&documents);
+    // The site's connections and names are its own and close when its check ends: a survey's
+    // thousands of sites would otherwise fill the caches that every transfer looks through.
+    ConnectionGroup connections;
+    ConnectionGroup::Scope connectionsScope(connections);
     const auto finish = [&] {
         record.requests = requests.load();
         record.milliseconds =

@@ -11,10 +11,11 @@
 namespace perchlight {
 
 // What one check (or one survey site) got for each document it fetched that the cache does not
-// answer for: a failure, a document that was no XML, one that had expired already. Every thread
-// that works for the check (the check thread, its prefetch threads) installs the same record for
-// as long as a Scope lives, so a document that the prefetch fetched and the cache could not keep
-// reaches the check from memory instead of from the network a second time. Thread-safe.
+// answer for: a failure, a document that was no XML, one that had expired already. The check's
+// thread installs the record for as long as a Scope lives and the policy cache finds it there, so
+// a document that the prefetch fetched and the cache could not keep reaches the check from memory
+// instead of from the network a second time. A survey's check of a site installs its own record
+// around the page check, which then uses it. Thread-safe.
 class CheckDocuments {
   public:
     // Bytes of kept text for one check; past it an outcome's texts are not kept (the document
@@ -39,7 +40,7 @@ class CheckDocuments {
     CheckDocuments(const CheckDocuments&) = delete;
     CheckDocuments& operator=(const CheckDocuments&) = delete;
 
-    // The calling thread's record, or null; handed to threads that work for the same check.
+    // The calling thread's record, or null.
     static CheckDocuments* current();
 
     // What was kept for the document URL (no fragment), if anything.

@@ -68,8 +68,8 @@ struct TransferContext {
     std::shared_ptr<Monitor> batchMonitor;  // a batch's own, outside a check: kept alive here
     // A batch's count of the deliveries that have woken its monitor, guarded by that monitor.
     std::shared_ptr<std::size_t> batchWakes;
-    TextBuffer bodyBuffer;                  // written by the event thread until delivered
-    TextBuffer headerBuffer;                // written by the event thread until delivered
+    TextBuffer bodyBuffer;    // written by the event thread until delivered
+    TextBuffer headerBuffer;  // written by the event thread until delivered
     std::optional<std::string> body;
     std::string headers;
     std::string finalUrl;  // where the redirects ended

@@ -34,8 +34,7 @@ int runCheck(CheckOwner& owner, const Url& page, const std::string& postData) {
     const std::string method = postData.empty() ? "GET" : "POST";
     std::set<std::string> prefetched;
     if (owner.prefetches()) {
-        prefetched =
-            PolicyPrefetch::run(info, owner.checkMonitor(), page, method, owner.embeddedContent());
+        prefetched = PolicyPrefetch::run(info, page, method, owner.embeddedContent());
     }
     if (store.lookupPolicy(page, method).empty()) {
         store.probeReferenceFile(wellKnownLocation(page), page);

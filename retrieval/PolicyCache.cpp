@@ -135,7 +135,7 @@ void PolicyCache::removeEntry(std::map<std::string, Entry>::iterator entry, bool
 }
 
 void PolicyCache::deleteUnusedFile(const std::string& fileName) const {
-    if (isCacheFileName(fileName) && !owners_.contains(fileName)) {
+    if (isCacheFileName(fileName) && !owners_.contains(fileName) && !writing_.contains(fileName)) {
         removeFile(filePath(fileName));
     }
 }
@@ -257,7 +257,7 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
 }
 
 bool PolicyCache::isPolicyCached(const std::string& url) {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     const auto entry = entries_.find(url);
     if (entry == entries_.end()) {
         return false;
@@ -274,7 +274,7 @@ bool PolicyCache::isPolicyCached(const std::string& url) {
 }
 
 std::optional<std::string> PolicyCache::readCachedDocument(const std::string& url) {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     const auto entry = entries_.find(url);
     if (entry == entries_.end()) {
         return std::nullopt;
@@ -297,14 +297,16 @@ std::optional<std::string> PolicyCache::readCachedDocument(const std::string& ur
     return text;
 }
 
+// The document is read and its file written outside the lock, so that checks storing documents
+// at once do not wait for each other's parsing and disk.
 bool PolicyCache::storeDocument(const std::string& url, const std::optional<std::string>& text,
                                 std::int64_t expiry) {
-    MonitorLock guard(retrievalLock());
-    const std::int64_t now = clock_();
     if (!text) {
-        setEntry(url, Entry{"", expiry != 0 ? expiry : now + kDefaultLifetime});
+        RetrievalGuard guard(retrievalLock());
+        setEntry(url, Entry{"", expiry != 0 ? expiry : clock_() + kDefaultLifetime});
         return true;
     }
+    const std::int64_t now = clock_();
     if (expiry == 0) {
         expiry = expiryOfDocument(*text);
         if (expiry == 0) {
@@ -316,7 +318,10 @@ bool PolicyCache::storeDocument(const std::string& url, const std::optional<std:
     }
     std::error_code error;
     fs::create_directories(directory_, error);
-    if (std::optional<std::string> fileName = writeNewCacheFile(*text)) {
+    const std::optional<std::string> fileName = writeNewCacheFile(*text);
+    RetrievalGuard guard(retrievalLock());
+    if (fileName) {
+        writing_.erase(*fileName);
         setEntry(url, Entry{*fileName, expiry});
     } else if (const auto known = entries_.find(url); known != entries_.end()) {
         removeEntry(known, false);  // served this once, fetched again next time
@@ -326,28 +331,40 @@ bool PolicyCache::storeDocument(const std::string& url, const std::optional<std:
 
 // A free name can be taken by another process before the file is made, so the file is created
 // exclusively and the next name tried when it exists. A name that an entry still holds (its file
-// deleted meanwhile) is passed over too, or that entry would read this document.
+// deleted meanwhile) is passed over too, or that entry would read this document, and so is one
+// that another thread is writing. The name chosen stays among those being written until the
+// caller makes its entry.
 std::optional<std::string> PolicyCache::writeNewCacheFile(const std::string& text) {
     for (int attempt = 0; attempt < kMaxFileNameAttempts; ++attempt) {
         std::string name;
-        try {
-            name = tempNamer_(directory_);
-        } catch (const Error&) {
-            return std::nullopt;
+        {
+            RetrievalGuard guard(retrievalLock());
+            try {
+                name = tempNamer_(directory_);
+            } catch (const Error&) {
+                return std::nullopt;
+            }
+            if (owners_.contains(name) || !writing_.insert(name).second) {
+                continue;
+            }
         }
-        if (owners_.contains(name)) {
-            continue;
-        }
+        const auto giveUp = [this, &name] {
+            RetrievalGuard guard(retrievalLock());
+            writing_.erase(name);
+        };
         const std::string path = filePath(name);
         std::FILE* file = std::fopen(path.c_str(), "wbx");
         if (file == nullptr) {
-            if (errno == EEXIST) {
+            const bool taken = errno == EEXIST;
+            giveUp();
+            if (taken) {
                 continue;
             }
             return std::nullopt;
         }
         if (!writeWholeFile(file, text)) {
             removeFile(path);
+            giveUp();
             return std::nullopt;
         }
         return name;
@@ -378,7 +395,7 @@ std::int64_t PolicyCache::expiryOfDocument(const std::string& text) const {
 }
 
 std::string PolicyCache::cachedFilePath(const std::string& url) const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     const auto entry = entries_.find(Url::withoutFragment(url));
     if (entry == entries_.end() || entry->second.fileName.empty()) {
         return {};
@@ -399,7 +416,7 @@ void PolicyCache::loadIndexEntry(const XmlNode& element, std::int64_t now) {
     // A file this process holds for another URL: the name was freed and taken again since the
     // index was written, so the entry would read another document.
     if (const auto owner = owners_.find(fileName);
-        owner != owners_.end() && owner->second != *url) {
+        (owner != owners_.end() && owner->second != *url) || writing_.contains(fileName)) {
         return;
     }
     const std::string* expiryText = element.attribute("EXPIRY");
@@ -417,7 +434,7 @@ void PolicyCache::loadIndexEntry(const XmlNode& element, std::int64_t now) {
 }
 
 void PolicyCache::loadCacheIndex() {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     const std::int64_t now = clock_();
     // An index too large to be ours is overwritten at the next save.
     const XmlNodePtr root =
@@ -450,7 +467,7 @@ void PolicyCache::writeCacheIndex() {
         PERCHLIGHT_RAISE(kCannotWrite, "XmlFile");
     }
     loadCacheIndex();
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     fs::create_directories(directory_, error);
     // A temporary file of this process's own: two processes saving at once never share one.
     FileReplacement replacement(filePath(kIndexName));
@@ -477,7 +494,7 @@ void PolicyCache::writeCacheIndex() {
 }
 
 std::vector<PolicyCache::Listing> PolicyCache::list() const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     std::vector<Listing> listing;
     for (const auto& [url, entry] : entries_) {
         listing.push_back({url, entry.fileName, entry.expiry});
@@ -486,7 +503,7 @@ std::vector<PolicyCache::Listing> PolicyCache::list() const {
 }
 
 void PolicyCache::clearCache() {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     entries_.clear();
     owners_.clear();
     std::error_code error;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace perchlight {
 // schemas): one file per document in the cache directory, an in-memory map from document URL to
 // file and expiry, and the index "cacheindex.xml" that processes sharing the directory merge
 // before they write it. Failed fetches are remembered for a day. Thread-safe: the map is guarded
-// by retrievalLock(); fetches run outside it.
+// by retrievalLock(); fetches, and the writing of new cache files, run outside it.
 class PolicyCache : public DocumentSource {
   public:
     // Seconds since 1970-01-01 00:00 UTC.
@@ -109,9 +110,10 @@ class PolicyCache : public DocumentSource {
     std::string filePath(const std::string& fileName) const;
     void setEntry(const std::string& url, Entry entry);
     void removeEntry(std::map<std::string, Entry>::iterator entry, bool deleteFile);
-    // Deletes a cache file unless an entry still names it.
+    // Deletes a cache file unless an entry still names it or it is being written.
     void deleteUnusedFile(const std::string& fileName) const;
-    // Writes the text to a file that no one else writes; its name, or none when that fails.
+    // Writes the text to a file that no one else writes, outside the lock; its name (left among
+    // those being written), or none when that fails.
     std::optional<std::string> writeNewCacheFile(const std::string& text);
     void loadIndexEntry(const class XmlNode& element, std::int64_t now);
     // The cached document as a fetch's outcome, when the cache has one for the URL.
@@ -134,6 +136,7 @@ class PolicyCache : public DocumentSource {
     SharedFetches fetches_;
     std::map<std::string, Entry> entries_;       // document URL without fragment -> entry
     std::map<std::string, std::string> owners_;  // file name -> the one URL whose entry names it
+    std::set<std::string> writing_;  // names of new files being written, not yet in an entry
 };
 
 }  // namespace perchlight

@@ -115,7 +115,7 @@ std::vector<Job> policyJobs(ReferenceStore& store, PolicyCache& cache, const Url
 
 }  // namespace
 
-std::set<std::string> PolicyPrefetch::run(P3PMatchInfo& info, Monitor&, const Url& page,
+std::set<std::string> PolicyPrefetch::run(P3PMatchInfo& info, const Url& page,
                                           const std::string& method,
                                           const std::vector<EmbeddedItem>& items) {
     ReferenceStore& store = info.store();

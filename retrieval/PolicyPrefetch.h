@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "retrieval/CheckOwner.h"
-#include "util/Monitor.h"
 #include "util/Url.h"
 
 namespace perchlight {
@@ -23,8 +22,8 @@ class P3PMatchInfo;
 // calls the check makes.
 //
 // Runs on the check thread and takes no thread of its own: each round's documents download at
-// once on the transfer engine (PolicyCache::prefetchDocuments) while the check thread waits on
-// its check monitor, then the round's store and cache calls run in turn and find them. A check
+// once on the transfer engine (PolicyCache::prefetchDocuments) while the check thread waits for
+// them, then the round's store and cache calls run in turn and find them. A check
 // whose running flag is cleared abandons the round's downloads (they stop with "STOP") and
 // itself ends with "STOP". No lock is held while a document downloads.
 class PolicyPrefetch {
@@ -35,8 +34,7 @@ class PolicyPrefetch {
     // The policy documents (URLs without fragment) that this prefetch downloaded: the check
     // counts them as fetched by itself, not as found in the cache, when it decides on the
     // verdict sound.
-    static std::set<std::string> run(P3PMatchInfo& info, Monitor& checkMonitor, const Url& page,
-                                     const std::string& method,
+    static std::set<std::string> run(P3PMatchInfo& info, const Url& page, const std::string& method,
                                      const std::vector<EmbeddedItem>& items);
 };
 

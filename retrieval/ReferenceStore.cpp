@@ -11,7 +11,6 @@
 #include "retrieval/PolicyCache.h"
 #include "retrieval/RetrievalLock.h"
 #include "util/Error.h"
-#include "util/Monitor.h"
 
 namespace perchlight {
 namespace {
@@ -235,7 +234,7 @@ bool isValidHintScope(const std::string& scope) {
 ReferenceStore::ReferenceStore(DocumentSource* source) : source_(source) {}
 
 void ReferenceStore::setDocumentSource(DocumentSource* source) {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     source_ = source;
 }
 
@@ -263,7 +262,7 @@ bool ReferenceStore::loadChain(const Url& file, const Url& page, std::set<std::s
     visited.insert(file.str());
     DocumentSource* source = nullptr;
     {
-        MonitorLock guard(retrievalLock());
+        RetrievalGuard guard(retrievalLock());
         source = source_;
     }
     if (source == nullptr) {
@@ -295,7 +294,7 @@ void ReferenceStore::readReferenceFile(const Url& file, const std::string& text)
     if (file.empty()) {
         return;
     }
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     XmlNodePtr root;
     try {
         root = XmlNode::parseXmlBuffer(text);
@@ -344,7 +343,7 @@ bool ReferenceStore::readHint(const XmlNode& hint) {
 }
 
 Url ReferenceStore::lookupPolicy(const Url& page, const std::string& method) const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     if (page.empty()) {
         return Url();
     }
@@ -381,7 +380,7 @@ Url ReferenceStore::lookupPolicy(const Url& page, const std::string& method) con
 // The cookie path takes no part in the decision.
 Url ReferenceStore::lookupCookiePolicy(const std::string& name, const std::string& value,
                                        const std::string& domain, const std::string&) const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     if (domain.empty()) {
         return Url();
     }
@@ -418,7 +417,7 @@ Url ReferenceStore::lookupCookiePolicy(const std::string& name, const std::strin
 }
 
 std::vector<Url> ReferenceStore::referenceFilesFor(const Url& url) const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     std::vector<Url> files;
     if (url.empty()) {
         return files;
@@ -438,12 +437,12 @@ std::vector<Url> ReferenceStore::referenceFilesFor(const Url& url) const {
 }
 
 bool ReferenceStore::isLoaded(const Url& file) const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     return findFile(file) != nullptr;
 }
 
 std::optional<PolicyRefFile> ReferenceStore::referenceFile(const Url& file) const {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     const PolicyRefFile* record = findFile(file);
     return record ? std::optional<PolicyRefFile>(*record) : std::nullopt;
 }
@@ -461,7 +460,7 @@ const PolicyRefFile* ReferenceStore::findFile(const Url& file) const {
 }
 
 void ReferenceStore::clear() {
-    MonitorLock guard(retrievalLock());
+    RetrievalGuard guard(retrievalLock());
     sites_.clear();
     hints_.clear();
 }

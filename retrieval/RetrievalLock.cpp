@@ -2,8 +2,8 @@
 
 namespace perchlight {
 
-Monitor& retrievalLock() {
-    static Monitor lock;
+std::recursive_mutex& retrievalLock() {
+    static std::recursive_mutex lock;
     return lock;
 }
 

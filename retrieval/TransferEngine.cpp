@@ -5,17 +5,60 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace perchlight {
+
+// A share of resolved names and connections, locked per kind of data as libcurl asks: the event
+// thread runs its transfers while the group's thread starts more.
+struct ConnectionGroup::Share {
+    Share() : handle(curl_share_init()) {
+        if (handle == nullptr) {
+            return;
+        }
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &Share::lock);
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &Share::unlock);
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+        if (curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK ||
+            curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK) {
+            curl_share_cleanup(handle);
+            handle = nullptr;
+        }
+    }
+    ~Share() {
+        if (handle != nullptr) {
+            curl_share_cleanup(handle);  // closes the connections it kept
+        }
+    }
+    Share(const Share&) = delete;
+    Share& operator=(const Share&) = delete;
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<Share*>(self)->locks[index(data)].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<Share*>(self)->locks[index(data)].unlock();
+    }
+    static std::size_t index(curl_lock_data data) {
+        return std::min<std::size_t>(static_cast<std::size_t>(data), kKinds - 1);
+    }
+
+    static constexpr std::size_t kKinds = CURL_LOCK_DATA_LAST + 1;
+    CURLSH* handle;
+    std::array<std::mutex, kKinds> locks;
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -30,7 +73,35 @@ struct Entry {
     CurlHandle handle;
     std::shared_ptr<void> keepAlive;
     TransferEngine::Finished finished;
+    std::shared_ptr<ConnectionGroup::Share> share;  // released after the handle
+    std::string host;                               // host name and port, for the bound per host
 };
+
+// The host name and port of the address the transfer starts from: libcurl's own reading of it.
+std::string hostOf(CURL* easy) {
+    char* url = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+    std::string host;
+    CURLU* parsed = curl_url();
+    if (parsed != nullptr && url != nullptr &&
+        curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK) {
+        char* name = nullptr;
+        char* port = nullptr;
+        if (curl_url_get(parsed, CURLUPART_HOST, &name, 0) == CURLUE_OK) {
+            host = name;
+        }
+        if (curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+            host += ":";
+            host += port;
+        }
+        curl_free(name);
+        curl_free(port);
+    }
+    curl_url_cleanup(parsed);
+    return host;
+}
+
+thread_local ConnectionGroup* threadGroup = nullptr;
 
 struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
@@ -68,6 +139,7 @@ class Engine {
     }
 
     std::uint64_t start(Entry entry) {
+        entry.host = hostOf(entry.handle.get());
         std::uint64_t id = 0;
         ++active_;
         {
@@ -171,6 +243,7 @@ class Engine {
                     finish(message->easy_handle, message->data.result);
                 }
             }
+            startWaiting();
             closeIdleWhenAsked();
         }
     }
@@ -184,7 +257,7 @@ class Engine {
             if (closingAsked_ == closingDone_) {
                 return;
             }
-            if (!running_.empty() || !adding_.empty()) {
+            if (!running_.empty() || !adding_.empty() || !waiting_.empty()) {
                 closedLast_ = false;
                 closingDone_ = closingAsked_;
                 closed_.notify_all();
@@ -202,6 +275,8 @@ class Engine {
         closed_.notify_all();
     }
 
+    // New transfers join the queue and cancelled ones leave it or the multi handle; then the
+    // queue starts what the bounds allow.
     void takeWork() {
         std::vector<Entry> adding;
         std::vector<std::uint64_t> cancelling;
@@ -211,17 +286,18 @@ class Engine {
             cancelling.swap(cancelling_);
         }
         for (Entry& entry : adding) {
-            CURL* easy = entry.handle.get();
-            curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, TransferEngine::kDnsCacheSeconds);
-            if (curl_multi_add_handle(multi_.get(), easy) != CURLM_OK) {
-                entry.finished(easy, CURLE_FAILED_INIT);
-                release(std::move(entry));
-                continue;
-            }
-            ids_[entry.id] = easy;
-            running_.emplace(easy, std::move(entry));
+            const std::uint64_t id = entry.id;
+            waitingIds_[id] = waiting_.insert(waiting_.end(), std::move(entry));
+            queueChanged_ = true;
         }
         for (const std::uint64_t id : cancelling) {
+            if (const auto queued = waitingIds_.find(id); queued != waitingIds_.end()) {
+                Entry removed = std::move(*queued->second);
+                waiting_.erase(queued->second);
+                waitingIds_.erase(queued);
+                release(std::move(removed));
+                continue;
+            }
             const auto found = ids_.find(id);
             if (found == ids_.end()) {
                 continue;  // ended already
@@ -232,8 +308,52 @@ class Engine {
             const auto entry = running_.find(easy);
             Entry removed = std::move(entry->second);
             running_.erase(entry);
+            stopCounting(removed);
             release(std::move(removed));
         }
+        startWaiting();
+    }
+
+    // Starts queued transfers in order, each once its host and the whole are under their bounds.
+    void startWaiting() {
+        if (!queueChanged_) {
+            return;
+        }
+        queueChanged_ = false;
+        for (auto next = waiting_.begin();
+             next != waiting_.end() &&
+             running_.size() < static_cast<std::size_t>(TransferEngine::kMaxConnections);) {
+            long& onHost = hostRunning_[next->host];
+            if (onHost >= TransferEngine::kMaxHostConnections) {
+                ++next;
+                continue;
+            }
+            Entry entry = std::move(*next);
+            waitingIds_.erase(entry.id);
+            next = waiting_.erase(next);
+            CURL* easy = entry.handle.get();
+            curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, TransferEngine::kDnsCacheSeconds);
+            if (curl_multi_add_handle(multi_.get(), easy) != CURLM_OK) {
+                if (onHost == 0) {
+                    hostRunning_.erase(entry.host);
+                }
+                entry.finished(easy, CURLE_FAILED_INIT);
+                release(std::move(entry));
+                continue;
+            }
+            ++onHost;
+            ids_[entry.id] = easy;
+            running_.emplace(easy, std::move(entry));
+        }
+    }
+
+    // A running transfer that ends or is cancelled frees its place under the bounds.
+    void stopCounting(const Entry& entry) {
+        const auto host = hostRunning_.find(entry.host);
+        if (host != hostRunning_.end() && --host->second <= 0) {
+            hostRunning_.erase(host);
+        }
+        queueChanged_ = true;
     }
 
     void finish(CURL* easy, CURLcode result) {
@@ -245,6 +365,7 @@ class Engine {
         running_.erase(entry);
         ids_.erase(done.id);
         curl_multi_remove_handle(multi_.get(), easy);
+        stopCounting(done);
         done.finished(easy, result);
         release(std::move(done));
     }
@@ -252,6 +373,7 @@ class Engine {
     // The handle and what its callbacks wrote into go before the transfer stops counting.
     void release(Entry entry) {
         entry.handle.reset();
+        entry.share.reset();  // the group's connections close with its last transfer
         entry.keepAlive.reset();
         entry.finished = nullptr;
         --active_;
@@ -275,6 +397,10 @@ class Engine {
     // The event thread's own.
     std::map<CURL*, Entry> running_;
     std::map<std::uint64_t, CURL*> ids_;
+    std::list<Entry> waiting_;  // started and not yet handed to libcurl, in order
+    std::map<std::uint64_t, std::list<Entry>::iterator> waitingIds_;
+    std::map<std::string, long> hostRunning_;  // running transfers per host, none absent
+    bool queueChanged_ = false;                // a transfer joined the queue or freed a place
 };
 
 // Made on first use and never destroyed: the event thread may outlive every other object.
@@ -287,7 +413,12 @@ Engine& engine() {
 
 std::uint64_t TransferEngine::start(CurlHandle handle, std::shared_ptr<void> keepAlive,
                                     Finished finished) {
-    return engine().start(Entry{0, std::move(handle), std::move(keepAlive), std::move(finished)});
+    Entry entry{0, std::move(handle), std::move(keepAlive), std::move(finished), nullptr, {}};
+    if (threadGroup != nullptr && threadGroup->share() && entry.handle) {
+        entry.share = threadGroup->share();
+        curl_easy_setopt(entry.handle.get(), CURLOPT_SHARE, entry.share->handle);
+    }
+    return engine().start(std::move(entry));
 }
 
 void TransferEngine::cancel(std::uint64_t id) {
@@ -300,6 +431,28 @@ int TransferEngine::active() {
 
 bool TransferEngine::closeIdleConnections() {
     return engine().closeIdleConnections();
+}
+
+ConnectionGroup::ConnectionGroup() {
+    engine();  // libcurl's global state first
+    auto share = std::make_shared<Share>();
+    if (share->handle != nullptr) {
+        share_ = std::move(share);
+    }
+}
+
+ConnectionGroup::~ConnectionGroup() = default;
+
+ConnectionGroup::Scope::Scope(ConnectionGroup& group) : previous_(threadGroup) {
+    threadGroup = &group;
+}
+
+ConnectionGroup::Scope::~Scope() {
+    threadGroup = previous_;
+}
+
+ConnectionGroup* ConnectionGroup::current() {
+    return threadGroup;
 }
 
 }  // namespace perchlight

@@ -66,13 +66,14 @@ int steadyDescriptors() {
 // that waited together.
 class Gate {
   public:
-    explicit Gate(int expected) : expected_(expected) {}
+    explicit Gate(int expected, std::chrono::milliseconds bound = std::chrono::seconds(2))
+        : expected_(expected), bound_(bound) {}
     void pass() {
         std::unique_lock guard(lock_);
         ++waiting_;
         largest_ = std::max(largest_, waiting_);
         arrived_.notify_all();
-        arrived_.wait_for(guard, std::chrono::seconds(2), [this] { return largest_ >= expected_; });
+        arrived_.wait_for(guard, bound_, [this] { return largest_ >= expected_; });
         --waiting_;
     }
     int largest() {
@@ -84,6 +85,7 @@ class Gate {
     std::mutex lock_;
     std::condition_variable arrived_;
     const int expected_;
+    const std::chrono::milliseconds bound_;
     int waiting_ = 0;
     int largest_ = 0;
 };
@@ -112,9 +114,19 @@ class TransferEngineTest : public ::testing::Test {
                              [basic](const httplib::Request&, httplib::Response& r) {
                                  r.set_content(basic, "text/xml");
                              });
+        server_.server().Get("/held", [this](const httplib::Request&, httplib::Response& r) {
+            heldGate_.pass();
+            r.set_content("held", "text/plain");
+        });
+        server_.server().Get("/port", [this](const httplib::Request& q, httplib::Response& r) {
+            std::lock_guard guard(stallLock_);
+            ports_.push_back(q.remote_port);
+            r.set_content("port", "text/plain");
+        });
         server_.server().Get("/stalled", [this](const httplib::Request&, httplib::Response& r) {
             std::unique_lock guard(stallLock_);
             stalled_ = true;
+            ++stalledCount_;
             stallChanged_.notify_all();
             stallChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return released_; });
             r.set_content("late", "text/plain");
@@ -136,9 +148,21 @@ class TransferEngineTest : public ::testing::Test {
         return url;
     }
 
+    // Waits until n requests are held at "/stalled".
+    bool stalledAtOnce(int n) {
+        std::unique_lock guard(stallLock_);
+        return stallChanged_.wait_for(guard, std::chrono::seconds(10),
+                                      [this, n] { return stalledCount_ >= n; });
+    }
+
     Gate gate_{kHeldTogether};
+    // Holds "/held" requests until one more than the bound per host waits, which never happens
+    // while the bound holds: each wave then waits out the time.
+    Gate heldGate_{TransferEngine::kMaxHostConnections + 1, std::chrono::milliseconds(400)};
     std::mutex stallLock_;
     std::condition_variable stallChanged_;
+    std::vector<int> ports_;  // the client port of each "/port" request, guarded by stallLock_
+    int stalledCount_ = 0;    // guarded by stallLock_
     bool stalled_ = false;
     bool released_ = false;
     test::LoopbackServer server_;
@@ -266,6 +290,104 @@ TEST_F(TransferEngineTest, Batch_CancelledMidDownloadStopsAndFreesItsTransfers) 
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(test::transfersEnd(std::chrono::seconds(5)));
     release();
+}
+
+// Transfers of different connection groups share no connection and no libcurl bound, yet
+// together they never open more connections to one host than a browser would: twice that many
+// started at once are answered in turn, never more than the bound together.
+TEST_F(TransferEngineTest, Bounds_GroupsTogetherGetAtMostSixToOneHost) {
+    constexpr int kTransfers = 2 * TransferEngine::kMaxHostConnections;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kTransfers; ++i) {
+        threads.emplace_back([&] {
+            ConnectionGroup group;
+            ConnectionGroup::Scope scope(group);
+            std::string headers;
+            if (HttpClient::fetchDocument(site(7, "/held"), headers) == "held") {
+                ++answered;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(answered, kTransfers);
+    EXPECT_EQ(heldGate_.largest(), TransferEngine::kMaxHostConnections);
+    EXPECT_TRUE(test::transfersEnd());
+}
+
+// A group's transfers reuse its connection; another group's do not; and the connection closes
+// once its group and transfers are gone, without waiting for the end of the process.
+TEST_F(TransferEngineTest, Group_OwnConnectionReusedNotSharedClosedWithTheGroup) {
+    std::string headers;
+    HttpClient::fetchDocument(site(8, "/port"), headers);
+    ASSERT_TRUE(TransferEngine::closeIdleConnections());
+    const int before = steadyDescriptors();
+    const auto fetchTwice = [&] {
+        ConnectionGroup group;
+        ConnectionGroup::Scope scope(group);
+        HttpClient::fetchDocument(site(8, "/port"), headers);
+        HttpClient::fetchDocument(site(8, "/port"), headers);
+        EXPECT_GT(openDescriptors(), before);  // its connection, kept for the group
+    };
+    fetchTwice();
+    EXPECT_EQ(settledDescriptors(before), before);
+    fetchTwice();
+    EXPECT_EQ(settledDescriptors(before), before);
+    std::lock_guard guard(stallLock_);
+    ASSERT_EQ(ports_.size(), 5u);
+    EXPECT_EQ(ports_[1], ports_[2]);
+    EXPECT_EQ(ports_[3], ports_[4]);
+    EXPECT_NE(ports_[2], ports_[3]);
+}
+
+// A transfer waiting for a place under the bound per host is cancelled like a running one: its
+// check stops at once and it never reaches the server.
+TEST_F(TransferEngineTest, Queue_CancelledWhileWaitingStopsAndNeverStarts) {
+    std::vector<std::thread> holders;
+    for (long i = 0; i < TransferEngine::kMaxHostConnections; ++i) {
+        holders.emplace_back([this] {
+            std::string headers;
+            HttpClient::fetchDocument(site(9, "/stalled"), headers);
+        });
+    }
+    ASSERT_TRUE(stalledAtOnce(TransferEngine::kMaxHostConnections));
+    Monitor checkMonitor;
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> ended{false};
+    std::thread check([&] {
+        CheckRegistry::registerCurrentThread(checkMonitor);
+        try {
+            std::string headers;
+            HttpClient::fetchDocument(site(9, "/stalled"), headers);
+        } catch (const Error& error) {
+            stopped = isStop(error);
+        }
+        CheckRegistry::unregisterCurrentThread();
+        ended = true;
+    });
+    for (int i = 0;
+         i < 1000 && HttpClient::activeTransfers() <= TransferEngine::kMaxHostConnections; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (int i = 0; i < 500 && !ended; ++i) {
+        {
+            MonitorLock guard(checkMonitor);
+            checkMonitor.broadcast();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    check.join();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(HttpClient::activeTransfers(), TransferEngine::kMaxHostConnections);
+    release();
+    for (std::thread& holder : holders) {
+        holder.join();
+    }
+    EXPECT_TRUE(test::transfersEnd());
+    std::lock_guard guard(stallLock_);
+    EXPECT_EQ(stalledCount_, TransferEngine::kMaxHostConnections);
 }
 
 }  // namespace
