@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -89,6 +90,34 @@ class Gate {
     int waiting_ = 0;
     int largest_ = 0;
 };
+
+// Runs the downloads on a check thread of their own, registered with the check monitor; stopped
+// says whether they ended with "STOP", ended that they ended.
+std::thread checkThread(Monitor& checkMonitor, std::atomic<bool>& stopped, std::atomic<bool>& ended,
+                        std::function<void()> downloads) {
+    return std::thread([&checkMonitor, &stopped, &ended, downloads = std::move(downloads)] {
+        CheckRegistry::registerCurrentThread(checkMonitor);
+        try {
+            downloads();
+        } catch (const Error& error) {
+            stopped = isStop(error);
+        }
+        CheckRegistry::unregisterCurrentThread();
+        ended = true;
+    });
+}
+
+// Wakes a check's monitor, as a window's cancel does, until the check has ended (a few seconds at
+// most).
+void cancelUntilEnded(Monitor& checkMonitor, const std::atomic<bool>& ended) {
+    for (int i = 0; i < 500 && !ended; ++i) {
+        {
+            MonitorLock guard(checkMonitor);
+            checkMonitor.broadcast();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 // One server answers for every site: each site is a host name of its own under "localhost",
 // which libcurl resolves to the loopback address itself, so every site has its own connections.
@@ -263,15 +292,8 @@ TEST_F(TransferEngineTest, Batch_CancelledMidDownloadStopsAndFreesItsTransfers) 
     Monitor checkMonitor;
     std::atomic<bool> stopped{false};
     std::atomic<bool> ended{false};
-    std::thread check([&] {
-        CheckRegistry::registerCurrentThread(checkMonitor);
-        try {
-            HttpClient::fetchDocuments({site(4, "/w3c/policy.xml"), site(5, "/stalled")});
-        } catch (const Error& error) {
-            stopped = isStop(error);
-        }
-        CheckRegistry::unregisterCurrentThread();
-        ended = true;
+    std::thread check = checkThread(checkMonitor, stopped, ended, [this] {
+        HttpClient::fetchDocuments({site(4, "/w3c/policy.xml"), site(5, "/stalled")});
     });
     {
         std::unique_lock guard(stallLock_);
@@ -279,13 +301,7 @@ TEST_F(TransferEngineTest, Batch_CancelledMidDownloadStopsAndFreesItsTransfers) 
             stallChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return stalled_; }));
     }
     // The other document's arrival wakes the batch too; a wake that brings none stops it.
-    for (int i = 0; i < 500 && !ended; ++i) {
-        {
-            MonitorLock guard(checkMonitor);
-            checkMonitor.broadcast();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    cancelUntilEnded(checkMonitor, ended);
     check.join();
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(test::transfersEnd(std::chrono::seconds(5)));
@@ -356,28 +372,15 @@ TEST_F(TransferEngineTest, Queue_CancelledWhileWaitingStopsAndNeverStarts) {
     Monitor checkMonitor;
     std::atomic<bool> stopped{false};
     std::atomic<bool> ended{false};
-    std::thread check([&] {
-        CheckRegistry::registerCurrentThread(checkMonitor);
-        try {
-            std::string headers;
-            HttpClient::fetchDocument(site(9, "/stalled"), headers);
-        } catch (const Error& error) {
-            stopped = isStop(error);
-        }
-        CheckRegistry::unregisterCurrentThread();
-        ended = true;
+    std::thread check = checkThread(checkMonitor, stopped, ended, [this] {
+        std::string headers;
+        HttpClient::fetchDocument(site(9, "/stalled"), headers);
     });
     for (int i = 0;
          i < 1000 && HttpClient::activeTransfers() <= TransferEngine::kMaxHostConnections; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    for (int i = 0; i < 500 && !ended; ++i) {
-        {
-            MonitorLock guard(checkMonitor);
-            checkMonitor.broadcast();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    cancelUntilEnded(checkMonitor, ended);
     check.join();
     EXPECT_TRUE(stopped);
     EXPECT_EQ(HttpClient::activeTransfers(), TransferEngine::kMaxHostConnections);
