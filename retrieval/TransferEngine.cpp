@@ -451,8 +451,4 @@ ConnectionGroup::Scope::~Scope() {
     threadGroup = previous_;
 }
 
-ConnectionGroup* ConnectionGroup::current() {
-    return threadGroup;
-}
-
 }  // namespace perchlight

@@ -82,8 +82,6 @@ class ConnectionGroup {
         ConnectionGroup* previous_;
     };
 
-    // The calling thread's group, or null.
-    static ConnectionGroup* current();
     // libcurl's share of the group, held by each of its transfers until that one ends; null when
     // libcurl could not make one (the transfers then use the multi handle's caches).
     const std::shared_ptr<Share>& share() const { return share_; }
