@@ -17,7 +17,8 @@ constexpr timeval kRequestWait{5, 0};
 
 }  // namespace
 
-CannedResponseServer::CannedResponseServer(std::string response) : response_(std::move(response)) {
+CannedResponseServer::CannedResponseServer(std::string response, bool holding)
+    : response_(std::move(response)), holding_(holding) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -25,7 +26,7 @@ CannedResponseServer::CannedResponseServer(std::string response) : response_(std
     socklen_t length = sizeof address;
     const bool listening =
         listener_ >= 0 && bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        listen(listener_, 16) == 0 &&
+        listen(listener_, 64) == 0 &&
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0;
     if (!listening) {
         ADD_FAILURE() << "no loopback port";
@@ -43,6 +44,36 @@ CannedResponseServer::~CannedResponseServer() {
     if (listener_ >= 0) {
         close(listener_);
     }
+    for (const int connection : heldOnes_) {
+        close(connection);
+    }
+}
+
+int CannedResponseServer::held(int atLeast, std::chrono::milliseconds bound) {
+    std::unique_lock guard(lock_);
+    heldChanged_.wait_for(
+        guard, bound, [this, atLeast] { return static_cast<int>(heldOnes_.size()) >= atLeast; });
+    return static_cast<int>(heldOnes_.size());
+}
+
+void CannedResponseServer::release() {
+    std::lock_guard guard(lock_);
+    holding_ = false;
+}
+
+void CannedResponseServer::answerHeld() {
+    std::vector<int> connections;
+    {
+        std::lock_guard guard(lock_);
+        if (holding_) {
+            return;
+        }
+        connections.swap(heldOnes_);
+    }
+    for (const int connection : connections) {
+        answer(connection);
+        close(connection);
+    }
 }
 
 std::string CannedResponseServer::url(const std::string& path) const {
@@ -51,15 +82,25 @@ std::string CannedResponseServer::url(const std::string& path) const {
 
 void CannedResponseServer::serve() {
     while (!stopping_) {
+        answerHeld();
         pollfd waiting{listener_, POLLIN, 0};
         if (poll(&waiting, 1, kPollMilliseconds) <= 0) {
             continue;
         }
         const int connection = accept(listener_, nullptr, nullptr);
-        if (connection >= 0) {
-            answer(connection);
-            close(connection);
+        if (connection < 0) {
+            continue;
         }
+        {
+            std::lock_guard guard(lock_);
+            if (holding_) {
+                heldOnes_.push_back(connection);
+                heldChanged_.notify_all();
+                continue;
+            }
+        }
+        answer(connection);
+        close(connection);
     }
 }
 
