@@ -38,10 +38,7 @@ bool isSuccess(long status) {
 
 // Options every transfer carries: a plain GET that cannot wait or grow without end.
 CurlHandle newTransfer(const std::string& url, TextBuffer& headerBuffer) {
-    // libcurl's global state is set up once, before any thread makes a handle.
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    CurlHandle handle(curl_easy_init());
+    CurlHandle handle = TransferEngine::newHandle();
     if (!handle) {
         return handle;
     }

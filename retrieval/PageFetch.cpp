@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <memory>
-#include <mutex>
 #include <system_error>
 
 #include "retrieval/HttpClient.h"
@@ -72,12 +71,10 @@ std::string lastResponseHeaders(const std::string& chain) {
 }
 
 FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds timeout) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     FetchOutcome outcome;
     outcome.finalUrl = url;
     RequestTally::count();
-    CurlHandle handle(curl_easy_init());
+    CurlHandle handle = TransferEngine::newHandle();
     if (!handle) {
         outcome.failure = TransportFailure::kOther;
         return outcome;

@@ -67,6 +67,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollMilliseconds = 1000;
 // Readiness events taken from the kernel per wait.
 constexpr int kEventsPerWait = 256;
+// Handles kept for reuse once their transfers ended; more are cleaned up.
+constexpr std::size_t kPooledHandles = 256;
 
 struct Entry {
     std::uint64_t id = 0;
@@ -161,6 +163,18 @@ class Engine {
     }
 
     int active() const { return active_; }
+
+    CurlHandle newHandle() {
+        {
+            std::lock_guard<std::mutex> guard(poolLock_);
+            if (!pool_.empty()) {
+                CurlHandle handle = std::move(pool_.back());
+                pool_.pop_back();
+                return handle;
+            }
+        }
+        return CurlHandle(curl_easy_init());
+    }
 
     bool closeIdleConnections() {
         std::unique_lock<std::mutex> guard(lock_);
@@ -370,13 +384,26 @@ class Engine {
         release(std::move(done));
     }
 
-    // The handle and what its callbacks wrote into go before the transfer stops counting.
+    // The handle and what its callbacks wrote into go before the transfer stops counting. The
+    // handle leaves the group's share before the share can go, and keeps none of its options.
     void release(Entry entry) {
-        entry.handle.reset();
+        recycle(std::move(entry.handle));
         entry.share.reset();  // the group's connections close with its last transfer
         entry.keepAlive.reset();
         entry.finished = nullptr;
         --active_;
+    }
+
+    void recycle(CurlHandle handle) {
+        if (!handle) {
+            return;
+        }
+        curl_easy_setopt(handle.get(), CURLOPT_SHARE, nullptr);
+        curl_easy_reset(handle.get());
+        std::lock_guard<std::mutex> guard(poolLock_);
+        if (pool_.size() < kPooledHandles) {
+            pool_.push_back(std::move(handle));
+        }
     }
 
     // The event thread's own; replaced by it under lock_.
@@ -394,6 +421,8 @@ class Engine {
     bool closedLast_ = false;                // guarded by lock_
     std::condition_variable closed_;
     std::atomic<int> active_{0};
+    std::mutex poolLock_;
+    std::vector<CurlHandle> pool_;  // guarded by poolLock_
     // The event thread's own.
     std::map<CURL*, Entry> running_;
     std::map<std::uint64_t, CURL*> ids_;
@@ -419,6 +448,10 @@ std::uint64_t TransferEngine::start(CurlHandle handle, std::shared_ptr<void> kee
         curl_easy_setopt(entry.handle.get(), CURLOPT_SHARE, entry.share->handle);
     }
     return engine().start(std::move(entry));
+}
+
+CurlHandle TransferEngine::newHandle() {
+    return engine().newHandle();
 }
 
 void TransferEngine::cancel(std::uint64_t id) {

@@ -39,7 +39,13 @@ class TransferEngine {
     // information) and libcurl's result. Must not throw and must return soon.
     using Finished = std::function<void(CURL*, CURLcode)>;
 
-    // Starts the prepared transfer. keepAlive holds what the handle's callbacks write into; it
+    // An easy handle to prepare a transfer on: one that an ended transfer left, its options back
+    // at libcurl's defaults and detached from any group, or a new one. Making a handle costs an
+    // allocation of its buffers, and each of a survey's thousands of transfers would make its
+    // own on one thread and free it on the event thread. Sets up libcurl's global state first.
+    static CurlHandle newHandle();
+
+    // Starts the prepared transfer (made by newHandle). keepAlive holds what the handle's callbacks write into; it
     // is released after finished ran, or once the transfer was cancelled. The transfer's id.
     static std::uint64_t start(CurlHandle handle, std::shared_ptr<void> keepAlive,
                                Finished finished);

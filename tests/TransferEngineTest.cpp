@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -393,6 +394,48 @@ TEST_F(TransferEngineTest, Queue_CancelledWhileWaitingStopsAndNeverStarts) {
     EXPECT_TRUE(test::transfersEnd());
     std::lock_guard guard(stallLock_);
     EXPECT_EQ(stalledCount_, TransferEngine::kMaxHostConnections);
+}
+
+// Runs a prepared transfer to its end and gives its body; the handle is back in the engine's
+// hands (made again for the next transfer) once this returns.
+std::string runTransfer(CurlHandle handle) {
+    auto body = std::make_shared<std::string>();
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION,
+                     +[](char* data, std::size_t size, std::size_t count, void* out) {
+                         static_cast<std::string*>(out)->append(data, size * count);
+                         return size * count;
+                     });
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, body.get());
+    std::promise<void> ended;
+    TransferEngine::start(std::move(handle), body, [&ended](CURL*, CURLcode) { ended.set_value(); });
+    ended.get_future().wait();
+    EXPECT_TRUE(test::transfersEnd());
+    return *body;
+}
+
+// A handle an ended transfer leaves is made again for the next one: it comes back with libcurl's
+// defaults and out of the group it ran in, whose connection still closes when the group goes.
+TEST_F(TransferEngineTest, Pool_HandleComesBackWithNothingOfItsLastTransfer) {
+    ASSERT_TRUE(TransferEngine::closeIdleConnections());
+    const int before = steadyDescriptors();
+    CURL* used = nullptr;
+    {
+        ConnectionGroup group;
+        ConnectionGroup::Scope scope(group);
+        CurlHandle handle = TransferEngine::newHandle();
+        used = handle.get();
+        curl_easy_setopt(used, CURLOPT_URL, site(10, "/port").c_str());
+        curl_easy_setopt(used, CURLOPT_NOBODY, 1L);
+        EXPECT_EQ(runTransfer(std::move(handle)), "");
+    }
+    EXPECT_EQ(settledDescriptors(before), before) << "the group's connection was not closed";
+    CurlHandle again = TransferEngine::newHandle();
+    ASSERT_EQ(again.get(), used);
+    curl_easy_setopt(again.get(), CURLOPT_URL, site(10, "/port").c_str());
+    EXPECT_EQ(runTransfer(std::move(again)), "port") << "the handle kept its last options";
+    std::lock_guard guard(stallLock_);
+    ASSERT_EQ(ports_.size(), 2u);
+    EXPECT_NE(ports_[0], ports_[1]) << "the group's connection outlived the group";
 }
 
 }  // namespace
