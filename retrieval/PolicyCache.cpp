@@ -256,24 +256,50 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
     }
 }
 
+// The file is looked at outside the lock, so that the many checks reading cached documents at
+// once do not wait for each other's disk. The lock is taken again to drop an entry whose file is
+// gone; an entry that another thread replaced or dropped meanwhile is looked up again.
 bool PolicyCache::isPolicyCached(const std::string& url) {
-    RetrievalGuard guard(retrievalLock());
-    const auto entry = entries_.find(url);
-    if (entry == entries_.end()) {
-        return false;
+    for (int lookup = 0; lookup < kMaxLookups; ++lookup) {
+        const std::optional<std::string> fileName = liveFileName(url);
+        if (!fileName) {
+            return false;
+        }
+        if (fileName->empty() || isRegularFile(filePath(*fileName))) {
+            return true;
+        }
+        if (dropIfStillNamed(url, *fileName)) {
+            return false;
+        }
     }
-    if (entry->second.expiry < clock_()) {
-        removeEntry(entry, true);
-        return false;
-    }
-    if (entry->second.fileName.empty() || isRegularFile(filePath(entry->second.fileName))) {
-        return true;
-    }
-    removeEntry(entry, false);
     return false;
 }
 
 std::optional<std::string> PolicyCache::readCachedDocument(const std::string& url) {
+    for (int lookup = 0; lookup < kMaxLookups; ++lookup) {
+        const std::optional<std::string> fileName = liveFileName(url);
+        if (!fileName || fileName->empty()) {
+            return std::nullopt;
+        }
+        const std::string path = filePath(*fileName);
+        std::optional<std::string> text;
+        if (isRegularFile(path)) {
+            text = FileReader::read(path, HttpClient::kMaxBodyBytes);
+        }
+        if (text) {
+            RetrievalGuard guard(retrievalLock());
+            const auto entry = entries_.find(url);
+            if (entry != entries_.end() && entry->second.fileName == *fileName) {
+                return text;
+            }
+        } else if (dropIfStillNamed(url, *fileName)) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PolicyCache::liveFileName(const std::string& url) {
     RetrievalGuard guard(retrievalLock());
     const auto entry = entries_.find(url);
     if (entry == entries_.end()) {
@@ -283,18 +309,20 @@ std::optional<std::string> PolicyCache::readCachedDocument(const std::string& ur
         removeEntry(entry, true);
         return std::nullopt;
     }
-    if (entry->second.fileName.empty()) {
-        return std::nullopt;
+    return entry->second.fileName;
+}
+
+bool PolicyCache::dropIfStillNamed(const std::string& url, const std::string& fileName) {
+    RetrievalGuard guard(retrievalLock());
+    const auto entry = entries_.find(url);
+    if (entry == entries_.end()) {
+        return true;
     }
-    const std::string path = filePath(entry->second.fileName);
-    std::optional<std::string> text;
-    if (isRegularFile(path)) {
-        text = FileReader::read(path, HttpClient::kMaxBodyBytes);
+    if (entry->second.fileName != fileName) {
+        return false;
     }
-    if (!text) {
-        removeEntry(entry, false);
-    }
-    return text;
+    removeEntry(entry, false);
+    return true;
 }
 
 // The document is read and its file written outside the lock, so that checks storing documents

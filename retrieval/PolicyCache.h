@@ -42,6 +42,9 @@ class PolicyCache : public DocumentSource {
     static constexpr std::size_t kMaxIndexUrlBytes = 64 * 1024;
     // Names tried for one new cache file when other processes keep taking them first.
     static constexpr int kMaxFileNameAttempts = 100;
+    // Look-ups of one cached document while other threads keep replacing its entry; past them
+    // it reads as not cached.
+    static constexpr int kMaxLookups = 8;
 
     explicit PolicyCache(std::string directory, Clock clock = nullptr, Fetch fetch = nullptr);
     PolicyCache(const PolicyCache&) = delete;
@@ -112,6 +115,12 @@ class PolicyCache : public DocumentSource {
     void removeEntry(std::map<std::string, Entry>::iterator entry, bool deleteFile);
     // Deletes a cache file unless an entry still names it or it is being written.
     void deleteUnusedFile(const std::string& fileName) const;
+    // The file name of the URL's live entry ("" for a remembered failure); none without one, an
+    // expired entry being dropped with its file.
+    std::optional<std::string> liveFileName(const std::string& url);
+    // Drops the URL's entry if it still names the file whose reading failed: true when the URL
+    // is no longer cached, false when another thread replaced its entry meanwhile.
+    bool dropIfStillNamed(const std::string& url, const std::string& fileName);
     // Writes the text to a file that no one else writes, outside the lock; its name (left among
     // those being written), or none when that fails.
     std::optional<std::string> writeNewCacheFile(const std::string& text);
