@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "retrieval/CheckRegistry.h"
