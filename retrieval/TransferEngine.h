@@ -45,8 +45,9 @@ class TransferEngine {
     // own on one thread and free it on the event thread. Sets up libcurl's global state first.
     static CurlHandle newHandle();
 
-    // Starts the prepared transfer (made by newHandle). keepAlive holds what the handle's callbacks write into; it
-    // is released after finished ran, or once the transfer was cancelled. The transfer's id.
+    // Starts the prepared transfer (made by newHandle). keepAlive holds what the handle's
+    // callbacks write into; it is released after finished ran, or once the transfer was
+    // cancelled. The transfer's id.
     static std::uint64_t start(CurlHandle handle, std::shared_ptr<void> keepAlive,
                                Finished finished);
     // Removes the transfer at the event thread's next turn, closing its connection; finished is

@@ -400,14 +400,16 @@ TEST_F(TransferEngineTest, Queue_CancelledWhileWaitingStopsAndNeverStarts) {
 // hands (made again for the next transfer) once this returns.
 std::string runTransfer(CurlHandle handle) {
     auto body = std::make_shared<std::string>();
-    curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION,
-                     +[](char* data, std::size_t size, std::size_t count, void* out) {
-                         static_cast<std::string*>(out)->append(data, size * count);
-                         return size * count;
-                     });
+    curl_easy_setopt(
+        handle.get(), CURLOPT_WRITEFUNCTION,
+        +[](char* data, std::size_t size, std::size_t count, void* out) {
+            static_cast<std::string*>(out)->append(data, size * count);
+            return size * count;
+        });
     curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, body.get());
     std::promise<void> ended;
-    TransferEngine::start(std::move(handle), body, [&ended](CURL*, CURLcode) { ended.set_value(); });
+    TransferEngine::start(std::move(handle), body,
+                          [&ended](CURL*, CURLcode) { ended.set_value(); });
     ended.get_future().wait();
     EXPECT_TRUE(test::transfersEnd());
     return *body;
