@@ -399,20 +399,15 @@ TEST_F(TransferEngineTest, Queue_CancelledWhileWaitingStopsAndNeverStarts) {
 // Runs a prepared transfer to its end and gives its body; the handle is back in the engine's
 // hands (made again for the next transfer) once this returns.
 std::string runTransfer(CurlHandle handle) {
-    auto body = std::make_shared<std::string>();
-    curl_easy_setopt(
-        handle.get(), CURLOPT_WRITEFUNCTION,
-        +[](char* data, std::size_t size, std::size_t count, void* out) {
-            static_cast<std::string*>(out)->append(data, size * count);
-            return size * count;
-        });
+    auto body = std::make_shared<TextBuffer>(HttpClient::kMaxBodyBytes);
+    curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &HttpClient::appendToBuffer);
     curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, body.get());
     std::promise<void> ended;
     TransferEngine::start(std::move(handle), body,
                           [&ended](CURL*, CURLcode) { ended.set_value(); });
     ended.get_future().wait();
     EXPECT_TRUE(test::transfersEnd());
-    return *body;
+    return body->data;
 }
 
 // A handle an ended transfer leaves is made again for the next one: it comes back with libcurl's
