@@ -122,5 +122,44 @@ TEST(Monitor, SignalWakesOneWaiterAtATime) {
     EXPECT_EQ(woken, 2);
 }
 
+// A wake given by the holder reaches the waiter as the holder lets go of the monitor, every
+// level of it; one given by a thread that does not hold the monitor reaches it at once.
+TEST(Monitor, WakesGivenByTheHolderArriveAsItLetsGo) {
+    Monitor monitor;
+    std::atomic<int> waiting = 0;
+    std::atomic<int> woken = 0;
+    const auto waitOnce = [&] {
+        MonitorLock hold(monitor);
+        ++waiting;
+        EXPECT_TRUE(monitor.waitFor(10s));
+        ++woken;
+    };
+    std::thread first(waitOnce);
+    while (waiting < 1) {
+        std::this_thread::yield();
+    }
+    {
+        MonitorLock outer(monitor);
+        {
+            MonitorLock inner(monitor);
+            monitor.broadcast();
+        }
+        std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(woken, 0) << "the monitor is still held";
+    }
+    first.join();
+    EXPECT_EQ(woken, 1);
+
+    std::thread second(waitOnce);
+    while (waiting < 2) {
+        std::this_thread::yield();
+    }
+    // The waiter has released the monitor in its wait once this thread can enter it.
+    { MonitorLock entered(monitor); }
+    monitor.signal();
+    second.join();
+    EXPECT_EQ(woken, 2);
+}
+
 }  // namespace
 }  // namespace perchlight

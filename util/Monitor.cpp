@@ -21,8 +21,20 @@ void Monitor::unlock() {
     assert(depth_ > 0 && owner_ == std::this_thread::get_id());
     if (--depth_ == 0) {
         owner_ = std::thread::id();
+        wakeHeldBack();
         released_.notify_one();
     }
+}
+
+// Done under state_ with the monitor just released: a woken waiter may take it at once, and the
+// monitor stays alive until then, as its holder does not let it go before this returns.
+void Monitor::wakeHeldBack() {
+    if (heldBack_ == HeldBack::kAll) {
+        signalled_.notify_all();
+    } else if (heldBack_ == HeldBack::kOne) {
+        signalled_.notify_one();
+    }
+    heldBack_ = HeldBack::kNone;
 }
 
 void Monitor::wait() {
@@ -43,6 +55,7 @@ bool Monitor::waitUntil(std::unique_lock<std::mutex>& guard,
     const int savedDepth = depth_;
     depth_ = 0;
     owner_ = std::thread::id();
+    wakeHeldBack();
     released_.notify_one();
 
     ++waiters_;
@@ -64,11 +77,17 @@ bool Monitor::waitUntil(std::unique_lock<std::mutex>& guard,
     return signalled;
 }
 
+// A waiter woken while the signalling thread holds the monitor could only wait again, for the
+// monitor, and be woken a second time when it is released: it is woken once, as it is released.
 void Monitor::signal() {
     std::lock_guard guard(state_);
     if (waiters_ > wakeups_) {
         ++wakeups_;
-        signalled_.notify_one();
+        if (depth_ > 0 && owner_ == std::this_thread::get_id()) {
+            heldBack_ = heldBack_ == HeldBack::kNone ? HeldBack::kOne : HeldBack::kAll;
+        } else {
+            signalled_.notify_one();
+        }
     }
 }
 
@@ -76,7 +95,11 @@ void Monitor::broadcast() {
     std::lock_guard guard(state_);
     if (waiters_ > wakeups_) {
         wakeups_ = waiters_;
-        signalled_.notify_all();
+        if (depth_ > 0 && owner_ == std::this_thread::get_id()) {
+            heldBack_ = HeldBack::kAll;
+        } else {
+            signalled_.notify_all();
+        }
     }
 }
 

@@ -30,6 +30,10 @@ class Monitor {
     void broadcast();
 
   private:
+    // Wakes held back while the signalling thread held the monitor, given when it lets go.
+    enum class HeldBack { kNone, kOne, kAll };
+
+    void wakeHeldBack();
     bool waitUntil(std::unique_lock<std::mutex>& guard,
                    const std::chrono::steady_clock::time_point* deadline);
 
@@ -40,6 +44,7 @@ class Monitor {
     int depth_ = 0;
     int waiters_ = 0;
     int wakeups_ = 0;
+    HeldBack heldBack_ = HeldBack::kNone;
 };
 
 // Holds a Monitor for the lifetime of the guard.
