@@ -33,9 +33,24 @@ AgentServices::AgentServices(DataLocations locations)
 
 void AgentServices::setRuleSetFile(std::string path) {
     ruleSetFile_ = std::move(path);
+    heldRuleSet_.reset();
+}
+
+bool AgentServices::holdRuleSet() {
+    heldRuleSet_.reset();
+    std::string ruleSet;
+    if (!readRuleSet(ruleSet)) {
+        return false;
+    }
+    heldRuleSet_ = std::move(ruleSet);
+    return true;
 }
 
 bool AgentServices::readRuleSet(std::string& ruleSet) {
+    if (heldRuleSet_) {
+        ruleSet = *heldRuleSet_;
+        return true;
+    }
     if (ruleSetFile_.empty()) {
         return preferences_.readActiveRuleSet(ruleSet);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "core/BaseDataSchema.h"
@@ -39,6 +40,13 @@ class AgentServices {
     // Every evaluation reads this rule set file instead of the preferences' active rule set (a
     // rule set named on the command line); an empty path goes back to the active rule set.
     void setRuleSetFile(std::string path);
+    // Reads the rule set (the file named, else the active one) now and evaluates every later
+    // policy against these bytes, whatever becomes of the file or the stored level meanwhile: the
+    // records of one survey compare only under one rule set, and its thousands of evaluations
+    // need not each read the file. False, holding nothing, when it cannot be read; then each
+    // evaluation reads it and fails as before. setRuleSetFile lets go of it. Called before the
+    // checks that use it start.
+    bool holdRuleSet();
 
   private:
     bool readRuleSet(std::string& ruleSet);
@@ -50,6 +58,7 @@ class AgentServices {
     P3PPreferences preferences_;
     P3PEvaluator evaluator_;
     std::string ruleSetFile_;
+    std::optional<std::string> heldRuleSet_;
 };
 
 }  // namespace perchlight

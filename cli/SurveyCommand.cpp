@@ -105,6 +105,8 @@ int SurveyCommand::survey(AgentServices& services, std::ostream& out, std::ostre
         err << "perchlight: " << error << "\n";
         return kExitSurveyFailed;
     }
+    // Every site of the survey is checked against the rule set as it is now.
+    services.holdRuleSet();
     std::ifstream listFile;
     if (!stdin_) {
         listFile.open(list_);
@@ -151,10 +153,12 @@ int SurveyCommand::survey(AgentServices& services, std::ostream& out, std::ostre
     } catch (const Error& error) {
         err << "perchlight: " << error.message() << "\n";
     }
-    if (!out_.empty()) {
-        file.close();
+    file.close();
+    if (resume_) {
+        // A resumed survey reports on all its records, the earlier runs' too; a new one on what
+        // it has just written, which it holds already.
         std::ifstream whole(out_);
-        written = SurveyReport::readOutput(whole);  // a resumed survey reports on all its records
+        written = SurveyReport::readOutput(whole);
     }
     const SurveyReport summary(written);
     summary.writeText(out_.empty() ? err : out);

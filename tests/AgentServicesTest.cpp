@@ -72,6 +72,37 @@ TEST_F(AgentServicesTest, Evaluation_ReadsTheActiveRuleSetOrTheFileNamedInstead)
     evaluate(-2);
 }
 
+TEST_F(AgentServicesTest, Evaluation_AHeldRuleSetStaysWhateverBecomesOfItsFile) {
+    const auto state = [this] {
+        MatchResult result;
+        EXPECT_EQ(services_.cache().evaluatePolicy(policyUrl(), result), 0);
+        return result.state;
+    };
+    const std::filesystem::path rules = environment_.homeFile("survey-rules.xml");
+    std::filesystem::copy_file(environment_.homeFile("appel-low.xml"), rules);
+    services_.setRuleSetFile(rules.string());
+    ASSERT_TRUE(services_.holdRuleSet());
+    std::filesystem::copy_file(environment_.homeFile("appel-high.xml"), rules,
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(state(), kStateNoConflict) << "still Low's verdict";
+    std::filesystem::remove(rules);
+    EXPECT_EQ(state(), kStateNoConflict);
+    // Naming the file again lets go of the held bytes; so does the stored level's turn.
+    services_.setRuleSetFile(rules.string());
+    MatchResult gone;
+    EXPECT_EQ(services_.cache().evaluatePolicy(policyUrl(), gone), -2);
+    services_.setRuleSetFile("");
+    services_.preferences().setPrivacyLevel(PrivacyLevel::kLevelHigh);
+    ASSERT_TRUE(services_.holdRuleSet());
+    services_.preferences().setPrivacyLevel(PrivacyLevel::kLevelLow);
+    EXPECT_EQ(state(), kStateConflict) << "still High's verdict";
+    // A rule set that cannot be read is not held: each evaluation tries again.
+    services_.setRuleSetFile(rules.string());
+    EXPECT_FALSE(services_.holdRuleSet());
+    std::filesystem::copy_file(environment_.homeFile("appel-high.xml"), rules);
+    EXPECT_EQ(state(), kStateConflict);
+}
+
 TEST_F(AgentServicesTest, ClearingTheCacheEmptiesTheReferenceStore) {
     const Url page(loopback_.url("/index.html"));
     const Url file(loopback_.url("/w3c/p3p.xml"));
