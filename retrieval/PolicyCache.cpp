@@ -153,8 +153,10 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
         fetched = checkDocuments->find(documentUrl);
     }
     if (!fetched) {
-        if (isPolicyCached(documentUrl)) {
-            return readCachedDocument(documentUrl);
+        bool kept = false;
+        std::optional<std::string> cached = cachedText(documentUrl, kept);
+        if (kept) {
+            return cached;
         }
         // Checks that need the same document at once share one download of it.
         fetched = fetches_.fetchOnce(documentUrl, [this, &documentUrl] {
@@ -276,20 +278,29 @@ bool PolicyCache::isPolicyCached(const std::string& url) {
 }
 
 std::optional<std::string> PolicyCache::readCachedDocument(const std::string& url) {
+    bool kept = false;
+    return cachedText(url, kept);
+}
+
+std::optional<std::string> PolicyCache::cachedText(const std::string& url, bool& kept) {
+    kept = false;
     for (int lookup = 0; lookup < kMaxLookups; ++lookup) {
         const std::optional<std::string> fileName = liveFileName(url);
-        if (!fileName || fileName->empty()) {
+        if (!fileName) {
             return std::nullopt;
         }
-        const std::string path = filePath(*fileName);
-        std::optional<std::string> text;
-        if (isRegularFile(path)) {
-            text = FileReader::read(path, HttpClient::kMaxBodyBytes);
+        if (fileName->empty()) {
+            kept = true;  // a remembered failure
+            return std::nullopt;
         }
+        // The reader takes regular files only.
+        std::optional<std::string> text =
+            FileReader::read(filePath(*fileName), HttpClient::kMaxBodyBytes);
         if (text) {
             RetrievalGuard guard(retrievalLock());
             const auto entry = entries_.find(url);
             if (entry != entries_.end() && entry->second.fileName == *fileName) {
+                kept = true;
                 return text;
             }
         } else if (dropIfStillNamed(url, *fileName)) {

@@ -118,6 +118,10 @@ class PolicyCache : public DocumentSource {
     // The file name of the URL's live entry ("" for a remembered failure); none without one, an
     // expired entry being dropped with its file.
     std::optional<std::string> liveFileName(const std::string& url);
+    // The cached text of the URL, read with one look at its file; kept tells whether the cache
+    // answers for the URL (a fresh file, or a remembered failure, which has no text). An entry
+    // whose file is gone or unreadable is dropped, and the cache no longer answers.
+    std::optional<std::string> cachedText(const std::string& url, bool& kept);
     // Drops the URL's entry if it still names the file whose reading failed: true when the URL
     // is no longer cached, false when another thread replaced its entry meanwhile.
     bool dropIfStillNamed(const std::string& url, const std::string& fileName);

@@ -107,7 +107,13 @@ std::vector<Job> policyJobs(ReferenceStore& store, PolicyCache& cache, const Url
         const std::string document = policy.withoutFragment().str();
         if (seen.insert(document).second && !cache.isPolicyCached(document)) {
             downloaded.insert(document);
-            jobs.push_back({document, [&cache, document] { cache.getDocument(document); }});
+            // The check reads the document when it evaluates it; here it only has to be in the
+            // cache, kept for the check, or in flight for another check.
+            jobs.push_back({document, [&cache, document] {
+                                if (!cache.isPolicyCached(document)) {
+                                    cache.getDocument(document);
+                                }
+                            }});
         }
     }
     return jobs;
