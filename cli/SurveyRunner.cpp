@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -118,25 +119,49 @@ std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addr
                 address = addresses[next++];
             }
             SurveyRecord record = check.run(address);
+            std::string line = options_.csv ? toCsvLine(record) : toJsonLine(record);
+            line += '\n';
             std::lock_guard<std::mutex> guard(lock);
-            records_ << (options_.csv ? toCsvLine(record) : toJsonLine(record)) << "\n";
+            records_ << line;
             records_.flush();
             progress.add(record);
             written.push_back(std::move(record));
         }
     };
+    // Workers are joined in the order they end: joining gives a thread's stack back to the
+    // system, and the stacks of the workers that ended first are not left for the last moments
+    // of the survey, when the last checks end.
+    std::vector<std::size_t> ended;  // guarded by lock
+    std::condition_variable workerEnded;
     const std::size_t jobs = std::clamp<std::size_t>(options_.jobs, 1, addresses.size());
     std::vector<std::thread> workers;
-    for (std::size_t i = 1; i < jobs; ++i) {
+    workers.reserve(jobs);
+    for (std::size_t i = 0; i < jobs; ++i) {
         try {
-            workers.emplace_back(work);
+            workers.emplace_back([&, i] {
+                work();
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    ended.push_back(i);
+                }
+                workerEnded.notify_one();
+            });
         } catch (const std::system_error&) {
-            break;  // fewer workers than asked for; the calling thread works too
+            break;
         }
     }
-    work();
-    for (std::thread& worker : workers) {
-        worker.join();
+    if (workers.size() < jobs) {
+        work();  // fewer workers than asked for, or none: the calling thread works too
+    }
+    for (std::size_t joined = 0; joined < workers.size(); ++joined) {
+        std::size_t index = 0;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            workerEnded.wait(guard, [&ended] { return !ended.empty(); });
+            index = ended.back();
+            ended.pop_back();
+        }
+        workers[index].join();
     }
     // The connections kept for reuse end with the survey.
     TransferEngine::closeIdleConnections();
