@@ -13,12 +13,6 @@ std::vector<CompactMismatch> compactMismatches(const CompactPolicy& compact,
 }
 
 nlohmann::json compactPoliciesJson(const std::vector<SeenP3PHeader>& seen,
-                                   const MatchResult& result) {
-    return compactPoliciesJson(seen,
-                               [&](const Url&) { return std::optional<MatchResult>(result); });
-}
-
-nlohmann::json compactPoliciesJson(const std::vector<SeenP3PHeader>& seen,
                                    const CoveringResult& covering) {
     nlohmann::json all = nlohmann::json::array();
     for (const SeenP3PHeader& one : seen) {

@@ -26,8 +26,5 @@ using CoveringResult = std::function<std::optional<MatchResult>(const Url&)>;
 // text, [other]}], cp_mismatches: [{class, token, text}]}].
 nlohmann::json compactPoliciesJson(const std::vector<SeenP3PHeader>& seen,
                                    const CoveringResult& covering);
-// The same, every header compared with one result.
-nlohmann::json compactPoliciesJson(const std::vector<SeenP3PHeader>& seen,
-                                   const MatchResult& result);
 
 }  // namespace perchlight

@@ -39,6 +39,7 @@ struct Report {
     ChosenRuleSet rules;
     PageCheckNotes notes;
     std::vector<SeenP3PHeader> p3pHeaders;
+    CoveringResult covering;  // what each header's compact policy is compared with
     bool why = false;
 };
 
@@ -53,7 +54,7 @@ void printText(std::ostream& out, const Report& report) {
         out << "why:     " << report.notes.why << "\n";
     }
     printDescriptions(out, report.main, report.why);
-    printCompactPolicies(out, report.p3pHeaders, report.main);
+    printCompactPolicies(out, report.p3pHeaders, report.covering);
     for (const ItemReport& item : report.items) {
         out << item.url << "\t" << item.state << "\t" << item.type << "\t" << item.policy << "\n";
     }
@@ -70,7 +71,7 @@ void printJson(std::ostream& out, const Report& report) {
         {"state", report.main.state},
         {"descriptions", report.main.descriptions},
         {"firedRules", firedRulesJson(report.main)},
-        {"compactPolicies", compactPoliciesJson(report.p3pHeaders, report.main)},
+        {"compactPolicies", compactPoliciesJson(report.p3pHeaders, report.covering)},
         {"embedded", nlohmann::json::array()}};
     if (!report.notes.why.empty()) {
         json["error"] = report.notes.why;
@@ -125,7 +126,14 @@ int CheckCommand::run(AgentServices& services, std::ostream& out, std::ostream& 
     }
     P3PMatchInfo info(services.referenceStore(), services.cache());
     const PageCheckOutcome outcome = checkPageHeadless(services, page, post_, info);
-    Report report{url_, outcome.verdict, info.mainResult(), itemReports(info), *rules, {}, {},
+    Report report{url_,
+                  outcome.verdict,
+                  info.mainResult(),
+                  itemReports(info),
+                  *rules,
+                  {},
+                  {},
+                  [&info](const Url& url) { return info.coveringResult(url); },
                   why_};
     report.notes = notesFor(page, outcome, report.main, rules->file);
     report.p3pHeaders = outcome.p3pHeaders;

@@ -44,6 +44,7 @@ int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream
         main.compactPolicy = compactPolicyFor(outcome.p3pHeaders, outcome.page);
     }
     const PageCheckNotes notes = notesFor(page, outcome, main, rules->file);
+    const CoveringResult covering = [&info](const Url& url) { return info.coveringResult(url); };
     out << SummaryPage().tooltipText(main) << "\n";
     out << "rules: " << rules->label << " (" << rules->file << ")\n";
     if (!notes.loaded.empty()) {
@@ -53,7 +54,7 @@ int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream
         err << "perchlight: " << notes.why << "\n";
     }
     if (main.state != kStateNoConflict && main.state != kStateConflict) {
-        printCompactPolicies(out, outcome.p3pHeaders, main);
+        printCompactPolicies(out, outcome.p3pHeaders, covering);
         if (!htmlPath_.empty()) {
             err << "perchlight: no summary page without a valid policy\n";
         }
@@ -61,7 +62,7 @@ int SummaryCommand::run(AgentServices& services, std::ostream& out, std::ostream
     }
     out << "policy: " << main.policyUrl.str() << "\n";
     printDescriptions(out, main, why_);
-    printCompactPolicies(out, outcome.p3pHeaders, main);
+    printCompactPolicies(out, outcome.p3pHeaders, covering);
     printDigest(out, main);
     if (!htmlPath_.empty() && !writeSummaryHtml(main, htmlPath_, err)) {
         return kExitPageUnknown;

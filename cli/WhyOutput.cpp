@@ -29,7 +29,7 @@ void printDescriptions(std::ostream& out, const MatchResult& result, bool why) {
 }
 
 void printCompactPolicies(std::ostream& out, const std::vector<SeenP3PHeader>& seen,
-                          const MatchResult& result) {
+                          const CoveringResult& covering) {
     for (const SeenP3PHeader& one : seen) {
         const std::optional<std::string> field = compactPolicyField(one.value);
         if (!field) {
@@ -41,8 +41,10 @@ void printCompactPolicies(std::ostream& out, const std::vector<SeenP3PHeader>& s
         for (const CompactProblem& problem : compact.problems) {
             out << "  ! " << compactProblemText(problem) << "\n";
         }
-        for (const CompactMismatch& mismatch : compactMismatches(compact, result)) {
-            out << "  ~ " << mismatch.text << "\n";
+        if (const std::optional<MatchResult> result = covering(one.url)) {
+            for (const CompactMismatch& mismatch : compactMismatches(compact, *result)) {
+                out << "  ~ " << mismatch.text << "\n";
+            }
         }
     }
 }

@@ -20,8 +20,8 @@ namespace perchlight::cli {
 void printDescriptions(std::ostream& out, const MatchResult& result, bool why);
 
 // Prints the compact policy of each P3P header that has one, with its problems and, against the
-// result's full policy, its mismatches; nothing when there is none.
+// full policy that covers its response, its mismatches; nothing when there is none.
 void printCompactPolicies(std::ostream& out, const std::vector<SeenP3PHeader>& seen,
-                          const MatchResult& result);
+                          const CoveringResult& covering);
 
 }  // namespace perchlight::cli

@@ -124,10 +124,8 @@ json PageRun::verdictReply() {
                 {"optOut", webAddressOrEmpty(main.optOutUri)},
                 {"rules", rules},
                 {"items", items},
-                {"compactPolicies", compactPoliciesJson(info_.p3pHeaders(), [&](const Url& url) {
-                     // An item's compact policy answers for the item's own policy.
-                     return url == page_ ? std::optional<MatchResult>(main)
-                                         : info_.embeddedResult(url);
+                {"compactPolicies", compactPoliciesJson(info_.p3pHeaders(), [this](const Url& url) {
+                     return info_.coveringResult(url);
                  })}};
 }
 

@@ -222,6 +222,14 @@ std::optional<MatchResult> P3PMatchInfo::embeddedResult(const Url& item) const {
     return result->second;
 }
 
+std::optional<MatchResult> P3PMatchInfo::coveringResult(const Url& url) const {
+    MonitorLock guard(mapsLock_);
+    if (!pageUrl_.empty() && url == pageUrl_) {
+        return mainResult();
+    }
+    return embeddedResult(url);
+}
+
 Url P3PMatchInfo::mainPolicyUrl() const {
     MonitorLock guard(mapsLock_);
     return mainResult_.policyUrl;

@@ -78,6 +78,10 @@ class P3PMatchInfo {
     int embeddedState(const Url& item) const;
     Url embeddedPolicyUrl(const Url& item) const;
     std::optional<MatchResult> embeddedResult(const Url& item) const;
+    // The result that answers for a response at the URL, as its compact policy is compared with
+    // one: the main result for the page the check matched, an item's own result for the item
+    // (frames are items), none for anything else or an item without an evaluated policy.
+    std::optional<MatchResult> coveringResult(const Url& url) const;
     Url mainPolicyUrl() const;
     MatchResult mainResult() const;
     // The P3P headers of the responses the check itself read (the page's header probe), whole:

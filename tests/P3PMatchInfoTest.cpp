@@ -153,6 +153,29 @@ TEST_F(P3PMatchInfoTest, Reported_HeadersComeFirstOnceAndWithinTheLimit) {
     EXPECT_TRUE(info_.p3pHeaders().empty());
 }
 
+// A compact policy answers for the policy that covers its response: the page's for the page, a
+// frame's or item's own for it; a response the check matched nothing to has none.
+TEST_F(P3PMatchInfoTest, Covering_EachResponseHasItsOwnPolicysResult) {
+    const Url page("http://good.example/");
+    const Url frame("http://bad.example/frame.html");
+    const Url unknown("http://nopolicy.example/frame.html");
+    EXPECT_FALSE(info_.coveringResult(page)) << "nothing matched yet";
+    ASSERT_EQ(checkMainPage(page.str()), 0);
+    info_.addEmbedded(frame, "Frame/IFrame");
+    info_.addEmbedded(unknown, "Frame/IFrame");
+    info_.checkEmbedded();
+    const std::optional<MatchResult> own = info_.coveringResult(page);
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->policyUrl.str(), "http://good.example/w3c/policy.xml");
+    const std::optional<MatchResult> framed = info_.coveringResult(frame);
+    ASSERT_TRUE(framed);
+    EXPECT_EQ(framed->state, kStateConflict);
+    EXPECT_EQ(framed->impliedCompactTokens, info_.embeddedResult(frame)->impliedCompactTokens);
+    EXPECT_NE(framed->impliedCompactTokens, own->impliedCompactTokens);
+    EXPECT_FALSE(info_.coveringResult(unknown));
+    EXPECT_FALSE(info_.coveringResult(Url("http://elsewhere.example/")));
+}
+
 TEST(WellKnownLocation, IsTheSiteBaseAndTheFixedPath) {
     EXPECT_EQ(wellKnownLocation(Url("https://shop.example:8443/a/b?c")).str(),
               "https://shop.example:8443/w3c/p3p.xml");
