@@ -59,6 +59,7 @@ void P3PMatchInfo::reset() {
     p3pHeaders_.clear();
     reportedHeaders_ = 0;
     mainResult_ = MatchResult();
+    pageUrl_ = Url();
 }
 
 void P3PMatchInfo::checkStop() {

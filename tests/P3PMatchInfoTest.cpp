@@ -174,6 +174,9 @@ TEST_F(P3PMatchInfoTest, Covering_EachResponseHasItsOwnPolicysResult) {
     EXPECT_NE(framed->impliedCompactTokens, own->impliedCompactTokens);
     EXPECT_FALSE(info_.coveringResult(unknown));
     EXPECT_FALSE(info_.coveringResult(Url("http://elsewhere.example/")));
+    // The next check of the same window starts with nothing matched.
+    info_.reset();
+    EXPECT_FALSE(info_.coveringResult(page));
 }
 
 TEST(WellKnownLocation, IsTheSiteBaseAndTheFixedPath) {
