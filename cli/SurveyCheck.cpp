@@ -1,7 +1,10 @@
 #include "cli/SurveyCheck.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <optional>
 
 #include "browser/AgentServices.h"
@@ -14,6 +17,8 @@
 #include "retrieval/P3PMatchInfo.h"
 #include "retrieval/PageCheck.h"
 #include "retrieval/PageFetch.h"
+#include "retrieval/PolicyCache.h"
+#include "retrieval/PolicyPrefetch.h"
 #include "retrieval/RequestTally.h"
 #include "retrieval/TransferEngine.h"
 #include "util/Error.h"
@@ -190,49 +195,89 @@ const char* transportErrorClass(TransportFailure failure) {
     return "";
 }
 
-SurveyRecord SurveyCheck::run(const std::string& address) const {
-    const Clock::time_point start = Clock::now();
+// One site's check as it goes from step to step: each step runs on a worker with the site's
+// request count, kept documents and connections installed; between steps no thread waits for
+// the site's documents.
+struct SurveyCheck::Site : std::enable_shared_from_this<Site> {
+    // Installs the site's records on the calling thread for one step.
+    class Scopes {
+      public:
+        explicit Scopes(Site& site)
+            : requests_(&site.requests),
+              documents_(&site.documents),
+              connections_(*site.connections) {}
+
+      private:
+        RequestTally::Scope requests_;
+        CheckDocuments::Scope documents_;
+        ConnectionGroup::Scope connections_;
+    };
+
+    Clock::time_point start = Clock::now();
     SurveyRecord record;
-    record.url = address;
-    record.finalUrl = address;
-    record.verdict = verdictWord(kVerdictUnknown);
+    Done done;
     RequestTally::Counter requests{0};
-    RequestTally::Scope scope(&requests);
     CheckDocuments documents;
-    CheckDocuments::Scope documentsScope(&documents);
     // The site's connections and names are its own and close when its check ends: a survey's
     // thousands of sites would otherwise fill the caches that every transfer looks through.
-    ConnectionGroup connections;
-    ConnectionGroup::Scope connectionsScope(connections);
-    const auto finish = [&] {
-        record.requests = requests.load();
-        record.milliseconds =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        return record;
-    };
+    std::optional<ConnectionGroup> connections{std::in_place};
     Url asked;
+    Url checked;
+    FetchOutcome page;
+    std::unique_ptr<P3PMatchInfo> info;
+    std::unique_ptr<SurveyOwner> owner;
+    bool known = false;
+    std::optional<PolicyPrefetch::Steps> steps;
+    std::atomic<bool> cancelled{false};
+    std::uint64_t deadline = 0;
+    std::mutex lock;
+    std::shared_ptr<PolicyCache::PrefetchRound> round;  // guarded by lock: the one downloading
+};
+
+void SurveyCheck::start(const std::string& address, const Post& post, Done done) const {
+    auto site = std::make_shared<Site>();
+    site->done = std::move(done);
+    site->record.url = address;
+    site->record.finalUrl = address;
+    site->record.verdict = verdictWord(kVerdictUnknown);
     try {
-        asked = Url(address);
+        site->asked = Url(address);
     } catch (const Error&) {
     }
-    if (asked.protocol() != "http" && asked.protocol() != "https") {
-        record.error = SurveyError::kBadAddress;
-        return finish();
+    if (site->asked.protocol() != "http" && site->asked.protocol() != "https") {
+        site->record.error = SurveyError::kBadAddress;
+        // On a worker too, so that a caller starting the next address from done does not go
+        // deeper with each bad one.
+        post([this, site] { finish(*site); });
+        return;
     }
-    const FetchOutcome page = PageFetch::fetch(address, timeLimit_);
+    const Site::Scopes scopes(*site);
+    // The event thread hands the site on to a worker: the closure lets go of it there.
+    PageFetch::start(address, timeLimit_, [this, post, site](FetchOutcome page) mutable {
+        site->page = std::move(page);
+        post([this, post, site = std::move(site)] { readPage(site, post); });
+    });
+}
+
+void SurveyCheck::readPage(const std::shared_ptr<Site>& site, const Post& post) const {
+    const Site::Scopes scopes(*site);
+    SurveyRecord& record = site->record;
+    const FetchOutcome& page = site->page;
     record.httpStatus = page.status;
     if (page.failure != TransportFailure::kNone) {
         record.error = transportErrorClass(page.failure);
-        return finish();
+        finish(*site);
+        return;
     }
-    Url checked = asked;
+    site->checked = site->asked;
     try {
-        checked = Url(page.finalUrl);
-        record.finalUrl = checked.str();
+        site->checked = Url(page.finalUrl);
+        record.finalUrl = site->checked.str();
     } catch (const Error&) {
     }
-    P3PMatchInfo info(services_.referenceStore(), services_.cache());
-    SurveyOwner owner(info);
+    site->info = std::make_unique<P3PMatchInfo>(services_.referenceStore(), services_.cache());
+    site->owner = std::make_unique<SurveyOwner>(*site->info);
+    SurveyOwner& owner = *site->owner;
     // The page's own answer gives its "policyref=" header: it is not asked for twice.
     owner.setPageHeaders(lastResponseHeaders(page.headers));
     if (page.body) {
@@ -251,55 +296,166 @@ SurveyRecord SurveyCheck::run(const std::string& address) const {
             }
             return document;
         });
-        owner.setPage(collector.collect(*page.body, checked));
+        owner.setPage(collector.collect(*page.body, site->checked));
     }
-    const bool known = !services_.referenceStore().lookupPolicy(checked, "GET").empty();
+    site->known = !services_.referenceStore().lookupPolicy(site->checked, "GET").empty();
 
-    // The check runs here; the deadlines' thread cancels it once it outlasts the time limit.
-    std::atomic<bool> cancelled{false};
-    const std::uint64_t deadline =
-        deadlines_->add(Clock::now() + timeLimit_, [&cancelled, &info, &owner] {
-            cancelled = true;
-            info.setRunning(false);
-            MonitorLock guard(owner.checkMonitor());
-            owner.checkMonitor().broadcast();
-        });
+    // The deadlines' thread cancels the check once it outlasts the time limit: a round still
+    // downloading is given up and the check goes on to meet its cancellation.
+    Site* const cancelling = site.get();
+    site->deadline = deadlines_->add(Clock::now() + timeLimit_, [this, cancelling, post] {
+        Site& late = *cancelling;
+        late.cancelled = true;
+        late.info->setRunning(false);
+        {
+            MonitorLock guard(late.owner->checkMonitor());
+            late.owner->checkMonitor().broadcast();
+        }
+        std::shared_ptr<PolicyCache::PrefetchRound> round;
+        {
+            std::lock_guard<std::mutex> guard(late.lock);
+            round = std::move(late.round);
+        }
+        if (round) {
+            // The round holds the site until it is given up.
+            std::shared_ptr<Site> held = late.shared_from_this();
+            if (PolicyCache::cancelPrefetch(round)) {
+                // The round's done will not come: the site goes on from here.
+                post([this, held = std::move(held)] { checkSite(*held); });
+            }
+        }
+    });
+    site->steps.emplace(*site->info, site->checked, "", owner.embeddedContent());
+    nextRound(site, post);
+}
+
+void SurveyCheck::nextRound(const std::shared_ptr<Site>& site, const Post& post) const {
+    const std::optional<std::vector<std::string>> documents =
+        site->info->running() ? site->steps->next() : std::nullopt;
+    if (!documents) {
+        checkSite(*site);
+        return;
+    }
+    std::lock_guard<std::mutex> guard(site->lock);
+    if (!site->info->running()) {
+        // Cancelled: nothing is downloaded any more.
+        post([this, site] { checkSite(*site); });
+        return;
+    }
+    // The round's done may come at once, before the round is noted: its step waits for the lock.
+    site->round = services_.cache().startPrefetch(
+        *documents, site->documents,
+        [this, post, site]() mutable {
+            post([this, post, site = std::move(site)] {
+                {
+                    std::lock_guard<std::mutex> guard(site->lock);
+                    site->round.reset();
+                }
+                const Site::Scopes scopes(*site);
+                if (site->steps->runCalls()) {
+                    nextRound(site, post);
+                } else {
+                    checkSite(*site);
+                }
+            });
+        },
+        post);
+}
+
+void SurveyCheck::checkSite(Site& site) const {
+    const Site::Scopes scopes(site);
+    SurveyRecord& record = site.record;
+    SurveyOwner& owner = *site.owner;
+    P3PMatchInfo& info = *site.info;
     int code = 0;
     CheckRegistry::registerCurrentThread(owner.checkMonitor());
     try {
-        code = checkPage(owner, checked, "");
+        code = checkPage(owner, site.checked, "");
     } catch (...) {
         // checkPage shows the unknown verdict for its own errors; nothing else may escape here.
     }
     CheckRegistry::unregisterCurrentThread();
-    deadlines_->remove(deadline);
+    deadlines_->remove(site.deadline);
 
     const int verdict = owner.verdict();
     record.verdict = verdictWord(verdict);
     record.code = code;
     fillResults(info, record);
     const MatchResult main = info.mainResult();
-    fillCompactFields(page.headers, main, record);
+    fillCompactFields(site.page.headers, main, record);
     if (!record.policy.empty()) {
-        record.route = known                  ? SurveyRoute::kKnown
+        record.route = site.known             ? SurveyRoute::kKnown
                        : !owner.linkAsked()   ? SurveyRoute::kWellKnown
                        : !owner.headerAsked() ? SurveyRoute::kLink
                                               : SurveyRoute::kHeader;
     }
     if (verdict != kVerdictUnknown) {
-        return finish();
+        finish(site);
+        return;
     }
-    if (cancelled) {
+    if (site.cancelled) {
         record.error = SurveyError::kTimeout;
     } else if (main.isTest) {
         record.error = SurveyError::kTestPolicy;
     } else if (record.policy.empty()) {
-        const bool pageFailed = !isSuccess(page.status);
+        const bool pageFailed = !isSuccess(site.page.status);
         record.error = pageFailed ? SurveyError::kHttpStatus : SurveyError::kNoPolicy;
     } else {
-        classifyUnreadablePolicy(services_, documents, record.policy, code, timeLimit_, record);
+        classifyUnreadablePolicy(services_, site.documents, record.policy, code, timeLimit_,
+                                 record);
     }
-    return finish();
+    finish(site);
+}
+
+void SurveyCheck::finish(Site& site) const {
+    site.record.requests = site.requests.load();
+    site.record.milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - site.start).count();
+    // The site's connections close here, on the worker, not wherever its last holder lets go.
+    site.steps.reset();
+    site.owner.reset();
+    site.info.reset();
+    site.connections.reset();
+    const Done done = std::move(site.done);
+    done(std::move(site.record));
+}
+
+SurveyRecord SurveyCheck::run(const std::string& address) const {
+    // The calling thread runs the steps itself, as they come.
+    struct Steps {
+        std::mutex lock;
+        std::condition_variable ready;
+        std::deque<std::function<void()>> tasks;
+        std::optional<SurveyRecord> record;
+    };
+    auto steps = std::make_shared<Steps>();
+    const Post post = [steps](std::function<void()> task) {
+        {
+            std::lock_guard<std::mutex> guard(steps->lock);
+            steps->tasks.push_back(std::move(task));
+        }
+        steps->ready.notify_one();
+    };
+    start(address, post, [steps](SurveyRecord record) {
+        std::lock_guard<std::mutex> guard(steps->lock);
+        steps->record = std::move(record);
+    });
+    std::unique_lock<std::mutex> guard(steps->lock);
+    for (;;) {
+        if (steps->record) {
+            return std::move(*steps->record);
+        }
+        if (steps->tasks.empty()) {
+            steps->ready.wait(guard);
+            continue;
+        }
+        std::function<void()> task = std::move(steps->tasks.front());
+        steps->tasks.pop_front();
+        guard.unlock();
+        task();
+        task = nullptr;
+        guard.lock();
+    }
 }
 
 }  // namespace perchlight::cli

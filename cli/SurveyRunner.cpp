@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <system_error>
 #include <thread>
 
 #include "cli/SurveyCheck.h"
+#include "cli/WorkerPool.h"
 #include "retrieval/TransferEngine.h"
 
 namespace perchlight::cli {
@@ -104,65 +106,70 @@ std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addr
         return {};
     }
     std::mutex lock;
+    std::condition_variable allEnded;
     std::size_t next = 0;
     std::vector<SurveyRecord> written;
     Progress progress(progress_, addresses.size());
     const SurveyCheck check(services_, options_.timeLimit);
-    const auto work = [&] {
-        for (;;) {
-            std::string address;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (next >= addresses.size()) {
-                    return;
-                }
-                address = addresses[next++];
-            }
+    const std::size_t jobs = std::clamp<std::size_t>(options_.jobs, 1, addresses.size());
+    std::optional<WorkerPool> pool;
+    try {
+        pool.emplace(0, jobs);
+    } catch (const std::system_error&) {
+        // Not a thread to spare: the checks run here, one after the other.
+        for (const std::string& address : addresses) {
             SurveyRecord record = check.run(address);
-            std::string line = options_.csv ? toCsvLine(record) : toJsonLine(record);
-            line += '\n';
+            records_ << (options_.csv ? toCsvLine(record) : toJsonLine(record)) << '\n';
+            records_.flush();
+            progress.add(record);
+            written.push_back(std::move(record));
+        }
+        TransferEngine::closeIdleConnections();
+        progress.draw(true);
+        return written;
+    }
+    const SurveyCheck::Post post = [&pool](std::function<void()> task) {
+        pool->post(std::move(task));
+    };
+    // At most jobs sites are under way at once; each that ends starts the next.
+    std::function<void(SurveyRecord)> ended;
+    const auto startNext = [&] {
+        std::string address;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (next >= addresses.size()) {
+                return;
+            }
+            address = addresses[next++];
+        }
+        check.start(address, post, ended);
+    };
+    ended = [&](SurveyRecord record) {
+        std::string line = options_.csv ? toCsvLine(record) : toJsonLine(record);
+        line += '\n';
+        bool last = false;
+        {
             std::lock_guard<std::mutex> guard(lock);
             records_ << line;
             records_.flush();
             progress.add(record);
             written.push_back(std::move(record));
+            last = written.size() == addresses.size();
+        }
+        if (last) {
+            allEnded.notify_all();
+        } else {
+            startNext();
         }
     };
-    // Workers are joined in the order they end: joining gives a thread's stack back to the
-    // system, and the stacks of the workers that ended first are not left for the last moments
-    // of the survey, when the last checks end.
-    std::vector<std::size_t> ended;  // guarded by lock
-    std::condition_variable workerEnded;
-    const std::size_t jobs = std::clamp<std::size_t>(options_.jobs, 1, addresses.size());
-    std::vector<std::thread> workers;
-    workers.reserve(jobs);
     for (std::size_t i = 0; i < jobs; ++i) {
-        try {
-            workers.emplace_back([&, i] {
-                work();
-                {
-                    std::lock_guard<std::mutex> guard(lock);
-                    ended.push_back(i);
-                }
-                workerEnded.notify_one();
-            });
-        } catch (const std::system_error&) {
-            break;
-        }
+        startNext();
     }
-    if (workers.size() < jobs) {
-        work();  // fewer workers than asked for, or none: the calling thread works too
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        allEnded.wait(guard, [&] { return written.size() == addresses.size(); });
     }
-    for (std::size_t joined = 0; joined < workers.size(); ++joined) {
-        std::size_t index = 0;
-        {
-            std::unique_lock<std::mutex> guard(lock);
-            workerEnded.wait(guard, [&ended] { return !ended.empty(); });
-            index = ended.back();
-            ended.pop_back();
-        }
-        workers[index].join();
-    }
+    pool.reset();
     // The connections kept for reuse end with the survey.
     TransferEngine::closeIdleConnections();
     progress.draw(true);

@@ -14,8 +14,10 @@ class AgentServices;
 
 namespace perchlight::cli {
 
-// Runs the checks of a survey on a number of worker threads over one AgentServices and writes
-// each record, whole and flushed, as soon as its check ends, in the order they end. A progress
+// Runs the checks of a survey over one AgentServices, up to jobs sites under way at once, their
+// steps on a few worker threads (WorkerPool) while their documents download on the transfer
+// engine, and writes each record, whole and flushed, as soon as its check ends, in the order they
+// end. A progress
 // line (done / total, rate, verdicts so far, time left) is redrawn on the progress stream when
 // one is given: a terminal.
 class SurveyRunner {
@@ -26,7 +28,8 @@ class SurveyRunner {
         bool csv = false;
     };
 
-    // Most checks at once by default: as many as the transfer engine keeps connections open.
+    // Most sites under way at once by default: as many as the transfer engine keeps connections
+    // open.
     static constexpr std::size_t kMaxDefaultJobs = 1000;
     // File descriptors set aside for the process itself (files, the cache, libcurl's own).
     static constexpr std::size_t kReservedDescriptors = 64;

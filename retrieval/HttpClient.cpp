@@ -3,7 +3,10 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "retrieval/CheckRegistry.h"
@@ -71,6 +74,8 @@ struct TransferContext {
     std::string finalUrl;  // where the redirects ended
     Monitor lock;
     bool delivered = false;  // guarded by lock
+    // Called on the event thread once delivered, outside the locks; set before the start.
+    std::function<void()> onDelivered;
 };
 
 // On the event thread, once the transfer has ended.
@@ -105,6 +110,9 @@ void deliver(TransferContext& context, CURL* handle, CURLcode outcome) {
             ++*context.batchWakes;
         }
         checkMonitor->broadcast();
+    }
+    if (context.onDelivered) {
+        context.onDelivered();
     }
 }
 
@@ -307,6 +315,103 @@ std::vector<HttpClient::Download> HttpClient::fetchDocuments(const std::vector<s
         downloads.push_back({std::move(context->body), std::move(context->headers)});
     }
     return downloads;
+}
+
+struct HttpClient::Batch {
+    std::mutex lock;
+    std::vector<std::shared_ptr<TransferContext>> contexts;  // set before the first start
+    std::vector<std::uint64_t> transfers;                    // guarded by lock
+    std::size_t left = 0;                                    // guarded by lock
+    bool ended = false;                                      // guarded by lock: done or cancelled
+    bool calling = false;                                    // guarded by lock: done runs now
+    std::condition_variable called;
+    BatchDone done;  // guarded by lock
+};
+
+std::shared_ptr<HttpClient::Batch> HttpClient::startDocuments(const std::vector<std::string>& urls,
+                                                              BatchDone done) {
+    auto batch = std::make_shared<Batch>();
+    batch->done = std::move(done);
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        batch->contexts.push_back(std::make_shared<TransferContext>());
+    }
+    const auto finish = [](Batch& ending) {
+        BatchDone done;
+        {
+            std::lock_guard<std::mutex> guard(ending.lock);
+            if (ending.ended || ending.left > 0) {
+                return;
+            }
+            ending.ended = true;
+            ending.calling = true;
+            done = std::move(ending.done);
+        }
+        std::vector<Download> downloads;
+        for (const std::shared_ptr<TransferContext>& context : ending.contexts) {
+            MonitorLock guard(context->lock);
+            downloads.push_back({std::move(context->body), std::move(context->headers)});
+        }
+        done(std::move(downloads));
+        done = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(ending.lock);
+            ending.calling = false;
+        }
+        ending.called.notify_all();
+    };
+    {
+        // Deliveries wait for every start, so the count is whole before one can reach zero.
+        std::lock_guard<std::mutex> guard(batch->lock);
+        batch->left = urls.size();
+        batch->transfers.assign(urls.size(), 0);
+    }
+    Batch* const shared = batch.get();
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        TransferContext& context = *batch->contexts[i];
+        // The caller keeps the batch alive until its done has run or it was cancelled.
+        context.onDelivered = [weak = std::weak_ptr<Batch>(batch), finish] {
+            const std::shared_ptr<Batch> ending = weak.lock();
+            if (!ending) {
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> guard(ending->lock);
+                --ending->left;
+            }
+            finish(*ending);
+        };
+        std::uint64_t transfer = 0;
+        if (urls[i].empty() || !startDownload(urls[i], batch->contexts[i], transfer)) {
+            context.onDelivered = nullptr;
+            std::lock_guard<std::mutex> guard(batch->lock);
+            --batch->left;  // nothing to wait for: no document
+        } else {
+            std::lock_guard<std::mutex> guard(batch->lock);
+            batch->transfers[i] = transfer;
+        }
+    }
+    finish(*shared);
+    return batch;
+}
+
+bool HttpClient::cancelBatch(const std::shared_ptr<Batch>& batch) {
+    std::vector<std::uint64_t> transfers;
+    {
+        std::unique_lock<std::mutex> guard(batch->lock);
+        if (batch->ended) {
+            batch->called.wait(guard, [&batch] { return !batch->calling; });
+            return false;
+        }
+        batch->ended = true;
+        batch->done = nullptr;
+        transfers = batch->transfers;
+    }
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        if (transfers[i] != 0) {
+            abandon(*batch->contexts[i], transfers[i]);
+        }
+    }
+    return true;
 }
 
 std::chrono::milliseconds HttpClient::checkWait() {

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +82,17 @@ class HttpClient {
     // check wait running out with no download ending; the transfers still running are then
     // removed at once.
     static std::vector<Download> fetchDocuments(const std::vector<std::string>& urls);
+
+    // The same downloads without a thread waiting for them: done gets them, in the order asked,
+    // on the event thread once the last has ended (on the calling thread when none started), so
+    // it must not throw and must return soon. The batch comes back for cancelBatch.
+    struct Batch;
+    using BatchDone = std::function<void(std::vector<Download>)>;
+    static std::shared_ptr<Batch> startDocuments(const std::vector<std::string>& urls,
+                                                 BatchDone done);
+    // Removes the batch's transfers still running, closing their connections, and true: its
+    // done will not be called. False when done has been called; one being called is waited for.
+    static bool cancelBatch(const std::shared_ptr<Batch>& batch);
 
     // The libcurl write and header callback: appends the chunk, or aborts the transfer (returns
     // 0) when the buffer's limit would be passed or the bytes cannot be stored.

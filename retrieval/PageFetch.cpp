@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -70,16 +71,55 @@ std::string lastResponseHeaders(const std::string& chain) {
     return chain;
 }
 
-FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds timeout) {
+namespace {
+
+// The outcome of the ended transfer, taken from the exchange (under its lock).
+FetchOutcome outcomeOf(Exchange& exchange, const std::string& url) {
     FetchOutcome outcome;
     outcome.finalUrl = url;
+    const CURLcode code = exchange.code;
+    outcome.status = exchange.status;
+    if (!exchange.finalUrl.empty()) {
+        outcome.finalUrl = exchange.finalUrl;
+    }
+    TextBuffer& body = exchange.body;
+    outcome.headers = std::move(exchange.headers.data);
+    if (outcome.status == 0) {
+        outcome.failure = failureOf(code);
+        if (outcome.failure == TransportFailure::kNone) {
+            outcome.failure = TransportFailure::kOther;
+        }
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
+        outcome.failure = TransportFailure::kTimeout;  // the status came, the body did not
+    } else if (code == CURLE_TOO_MANY_REDIRECTS) {
+        // A chain of redirects that does not end (a loop, say) never reaches a page.
+        outcome.failure = TransportFailure::kOther;
+    }
+    if (outcome.failure != TransportFailure::kNone) {
+        if (exchange.systemError != 0) {
+            outcome.reason =
+                std::error_code(static_cast<int>(exchange.systemError), std::generic_category())
+                    .message();
+        } else {
+            outcome.reason =
+                exchange.message[0] != '\0' ? exchange.message : curl_easy_strerror(code);
+        }
+    }
+    if (code == CURLE_OK && !body.overflowed && outcome.status >= 200 && outcome.status <= 299) {
+        outcome.body = std::move(body.data);
+    }
+    return outcome;
+}
+
+// Starts the transfer of the URL; finished runs on the event thread once it has ended, under
+// the exchange's lock. False (nothing started) when no handle could be made.
+bool startTransfer(const std::string& url, std::chrono::milliseconds timeout,
+                   const std::shared_ptr<Exchange>& exchange, std::function<void()> finished) {
     RequestTally::count();
     CurlHandle handle = TransferEngine::newHandle();
     if (!handle) {
-        outcome.failure = TransportFailure::kOther;
-        return outcome;
+        return false;
     }
-    auto exchange = std::make_shared<Exchange>();
     CURL* h = handle.get();
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -95,54 +135,55 @@ FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds 
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange->body);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, exchange->message);
     Exchange* const shared = exchange.get();
-    TransferEngine::start(std::move(handle), exchange, [shared](CURL* done, CURLcode code) {
-        MonitorLock guard(shared->lock);
-        shared->code = code;
-        curl_easy_getinfo(done, CURLINFO_RESPONSE_CODE, &shared->status);
-        curl_easy_getinfo(done, CURLINFO_OS_ERRNO, &shared->systemError);
-        char* effective = nullptr;
-        if (curl_easy_getinfo(done, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-            shared->finalUrl = effective;
-        }
-        shared->done = true;
-        shared->lock.broadcast();
-    });
+    TransferEngine::start(
+        std::move(handle), exchange,
+        [shared, finished = std::move(finished)](CURL* done, CURLcode code) {
+            MonitorLock guard(shared->lock);
+            shared->code = code;
+            curl_easy_getinfo(done, CURLINFO_RESPONSE_CODE, &shared->status);
+            curl_easy_getinfo(done, CURLINFO_OS_ERRNO, &shared->systemError);
+            char* effective = nullptr;
+            if (curl_easy_getinfo(done, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK &&
+                effective) {
+                shared->finalUrl = effective;
+            }
+            shared->done = true;
+            finished();
+        });
+    return true;
+}
+
+FetchOutcome noHandle(const std::string& url) {
+    FetchOutcome outcome;
+    outcome.finalUrl = url;
+    outcome.failure = TransportFailure::kOther;
+    return outcome;
+}
+
+}  // namespace
+
+FetchOutcome PageFetch::fetch(const std::string& url, std::chrono::milliseconds timeout) {
+    auto exchange = std::make_shared<Exchange>();
+    Exchange* const shared = exchange.get();
+    if (!startTransfer(url, timeout, exchange, [shared] { shared->lock.broadcast(); })) {
+        return noHandle(url);
+    }
     MonitorLock guard(exchange->lock);
     while (!exchange->done) {
         exchange->lock.wait();
     }
-    const CURLcode code = exchange->code;
-    outcome.status = exchange->status;
-    if (!exchange->finalUrl.empty()) {
-        outcome.finalUrl = exchange->finalUrl;
+    return outcomeOf(*exchange, url);
+}
+
+void PageFetch::start(const std::string& url, std::chrono::milliseconds timeout, Done done) {
+    auto exchange = std::make_shared<Exchange>();
+    Exchange* const shared = exchange.get();
+    // The callback lives in the transfer's own closure; it runs once, on the event thread.
+    auto callback = std::make_shared<Done>(std::move(done));
+    if (!startTransfer(url, timeout, exchange,
+                       [shared, url, callback] { (*callback)(outcomeOf(*shared, url)); })) {
+        (*callback)(noHandle(url));
     }
-    TextBuffer& body = exchange->body;
-    outcome.headers = std::move(exchange->headers.data);
-    if (outcome.status == 0) {
-        outcome.failure = failureOf(code);
-        if (outcome.failure == TransportFailure::kNone) {
-            outcome.failure = TransportFailure::kOther;
-        }
-    } else if (code == CURLE_OPERATION_TIMEDOUT) {
-        outcome.failure = TransportFailure::kTimeout;  // the status came, the body did not
-    } else if (code == CURLE_TOO_MANY_REDIRECTS) {
-        // A chain of redirects that does not end (a loop, say) never reaches a page.
-        outcome.failure = TransportFailure::kOther;
-    }
-    if (outcome.failure != TransportFailure::kNone) {
-        if (exchange->systemError != 0) {
-            outcome.reason =
-                std::error_code(static_cast<int>(exchange->systemError), std::generic_category())
-                    .message();
-        } else {
-            outcome.reason =
-                exchange->message[0] != '\0' ? exchange->message : curl_easy_strerror(code);
-        }
-    }
-    if (code == CURLE_OK && !body.overflowed && outcome.status >= 200 && outcome.status <= 299) {
-        outcome.body = std::move(body.data);
-    }
-    return outcome;
 }
 
 }  // namespace perchlight

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,12 @@ std::string lastResponseHeaders(const std::string& chain);
 class PageFetch {
   public:
     static FetchOutcome fetch(const std::string& url, std::chrono::milliseconds timeout);
+
+    // The same retrieval without a thread waiting for it: done gets the outcome on the transfer
+    // engine's event thread (so it must not throw and must return soon), or on the calling
+    // thread when no transfer could be made.
+    using Done = std::function<void(FetchOutcome)>;
+    static void start(const std::string& url, std::chrono::milliseconds timeout, Done done);
 };
 
 }  // namespace perchlight

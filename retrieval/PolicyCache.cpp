@@ -258,6 +258,138 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
     }
 }
 
+struct PolicyCache::PrefetchRound {
+    PolicyCache* cache = nullptr;
+    std::mutex lock;
+    CheckDocuments* documents = nullptr;       // guarded by lock; null once over
+    std::size_t left = 1;                      // guarded by lock: the start itself holds one
+    std::function<void()> done;                // guarded by lock
+    std::shared_ptr<HttpClient::Batch> batch;  // guarded by lock
+    std::vector<std::string> wanted;           // this round's own downloads
+    std::vector<SharedFetches::Lead> leads;    // and their leads
+
+    // Keeps the outcome for the check while the round is on.
+    void keep(const std::string& url, const SharedFetches::Outcome& outcome) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (documents != nullptr && (!outcome.cached || !outcome.text)) {
+            documents->keep(url, outcome);
+        }
+    }
+    // The round's own downloads will not land: those waiting for them fetch for themselves.
+    void abandonLeads() {
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            cache->fetches_.abandon(wanted[i], leads[i]);
+        }
+    }
+    // One document (or the start) has landed; the last runs done.
+    void landed() {
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (documents == nullptr || --left > 0) {
+                return;
+            }
+            documents = nullptr;
+            call = std::move(done);
+            batch.reset();
+        }
+        call();
+    }
+};
+
+std::shared_ptr<PolicyCache::PrefetchRound> PolicyCache::startPrefetch(
+    const std::vector<std::string>& urls, CheckDocuments& documents, std::function<void()> done,
+    const Post& post) {
+    auto round = std::make_shared<PrefetchRound>();
+    round->cache = this;
+    round->documents = &documents;
+    round->done = std::move(done);
+    if (!ownFetch_) {
+        for (const std::string& url : urls) {
+            const std::string documentUrl = Url::withoutFragment(url);
+            if (documentUrl.empty() ||
+                std::find(round->wanted.begin(), round->wanted.end(), documentUrl) !=
+                    round->wanted.end() ||
+                documents.find(documentUrl) || isPolicyCached(documentUrl)) {
+                continue;
+            }
+            if (SharedFetches::Lead lead = fetches_.tryLead(documentUrl)) {
+                if (std::optional<SharedFetches::Outcome> cached = cachedOutcome(documentUrl)) {
+                    fetches_.land(documentUrl, lead, *cached);
+                    continue;
+                }
+                round->wanted.push_back(documentUrl);
+                round->leads.push_back(std::move(lead));
+                continue;
+            }
+            {
+                std::lock_guard<std::mutex> guard(round->lock);
+                ++round->left;
+            }
+            const bool waits = fetches_.whenLanded(
+                documentUrl, [round, documentUrl](const SharedFetches::Outcome* outcome) {
+                    if (outcome != nullptr) {
+                        round->keep(documentUrl, *outcome);
+                    }
+                    round->landed();
+                });
+            if (!waits) {
+                round->landed();  // it landed meanwhile: the cache or a later fetch has it
+            }
+        }
+    }
+    if (!round->wanted.empty()) {
+        {
+            std::lock_guard<std::mutex> guard(round->lock);
+            ++round->left;
+        }
+        // The downloads are stored where post runs them, not on the event thread.
+        std::shared_ptr<HttpClient::Batch> batch = HttpClient::startDocuments(
+            round->wanted, [this, round, post](std::vector<HttpClient::Download> downloads) {
+                post([this, round, downloads = std::move(downloads)]() mutable {
+                    for (std::size_t i = 0; i < round->wanted.size(); ++i) {
+                        const std::string& url = round->wanted[i];
+                        SharedFetches::Outcome outcome = takeDownload(
+                            url, std::move(downloads[i].body), std::move(downloads[i].headers));
+                        round->keep(url, outcome);
+                        fetches_.land(url, round->leads[i], outcome);
+                    }
+                    round->landed();
+                });
+            });
+        bool cancelled = false;
+        {
+            std::lock_guard<std::mutex> guard(round->lock);
+            cancelled = round->documents == nullptr;
+            if (!cancelled) {
+                round->batch = batch;
+            }
+        }
+        if (cancelled && HttpClient::cancelBatch(batch)) {
+            round->abandonLeads();
+        }
+    }
+    round->landed();  // the start's own share
+    return round;
+}
+
+bool PolicyCache::cancelPrefetch(const std::shared_ptr<PrefetchRound>& round) {
+    std::shared_ptr<HttpClient::Batch> batch;
+    {
+        std::lock_guard<std::mutex> guard(round->lock);
+        if (round->documents == nullptr) {
+            return false;
+        }
+        round->documents = nullptr;
+        round->done = nullptr;
+        batch = std::move(round->batch);
+    }
+    if (batch && HttpClient::cancelBatch(batch)) {
+        round->abandonLeads();
+    }
+    return true;
+}
+
 // The file is looked at outside the lock, so that the many checks reading cached documents at
 // once do not wait for each other's disk. The lock is taken again to drop an entry whose file is
 // gone; an entry that another thread replaced or dropped meanwhile is looked up again.

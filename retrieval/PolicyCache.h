@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,6 +18,8 @@
 #include "retrieval/SharedFetches.h"
 
 namespace perchlight {
+
+class CheckDocuments;
 
 // The on-disk cache of every XML document fetched over HTTP (reference files, policies, data
 // schemas): one file per document in the cache directory, an in-memory map from document URL to
@@ -58,6 +62,22 @@ class PolicyCache : public DocumentSource {
     // calls that follow find them cached, kept or in flight. Raises "STOP" as a download does.
     // With a fetch of the caller's own it fetches nothing: getDocument fetches one at a time.
     void prefetchDocuments(const std::vector<std::string>& urls);
+    // The same without a thread waiting: the documents download on the transfer engine and are
+    // taken as getDocument takes them by a task handed to post (a worker's, not the event
+    // thread); those that another check is fetching are waited for with it; what the cache
+    // cannot keep is kept in documents, which must live until done has run or the round was
+    // cancelled. done runs once every one has landed, on the thread that lands the last (or the
+    // calling thread when nothing was left to fetch), and must not throw.
+    struct PrefetchRound;
+    using Post = std::function<void(std::function<void()>)>;
+    std::shared_ptr<PrefetchRound> startPrefetch(const std::vector<std::string>& urls,
+                                                 CheckDocuments& documents,
+                                                 std::function<void()> done, const Post& post);
+    // Gives the round up: its own downloads stop (those that waited for them fetch for
+    // themselves), documents is not written again and done is not called; false, with nothing
+    // changed, when done has been called or is being called. The round's own downloads that had
+    // all arrived are still taken, through post, before this returns.
+    static bool cancelPrefetch(const std::shared_ptr<PrefetchRound>& round);
     // True when a usable entry (a fresh file or a remembered failure) exists for the URL.
     bool isPolicyCached(const std::string& url);
     std::optional<std::string> readCachedDocument(const std::string& url);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "retrieval/CheckRegistry.h"
@@ -13,11 +14,23 @@
 namespace perchlight {
 namespace {
 
-// A document the check is about to fetch and the call through which it fetches it.
-struct Job {
-    std::string document;  // the URL without fragment
-    std::function<void()> fetch;
-};
+using Job = PolicyPrefetch::Job;
+
+// Runs each of the round's calls in turn; false when the check was cancelled.
+bool runJobs(P3PMatchInfo& info, const std::vector<Job>& jobs) {
+    for (const Job& job : jobs) {
+        if (!info.running()) {
+            return false;
+        }
+        try {
+            job.fetch();
+        } catch (...) {
+            // A document the prefetch could not bring in is left to the check, which meets the
+            // same failure where it has always handled it.
+        }
+    }
+    return info.running();
+}
 
 // One round of prefetch jobs: their documents downloaded at once, then each job run in turn on
 // the check thread, where it finds its document cached, kept for the check, or in flight for
@@ -41,18 +54,7 @@ bool runRound(P3PMatchInfo& info, const std::vector<Job>& jobs) {
             }
         }
     }
-    for (const Job& job : jobs) {
-        if (!info.running()) {
-            return false;
-        }
-        try {
-            job.fetch();
-        } catch (...) {
-            // A document the prefetch could not bring in is left to the check, which meets the
-            // same failure where it has always handled it.
-        }
-    }
-    return info.running();
+    return runJobs(info, jobs);
 }
 
 bool isWeb(const Url& url) {
@@ -120,6 +122,31 @@ std::vector<Job> policyJobs(ReferenceStore& store, PolicyCache& cache, const Url
 }
 
 }  // namespace
+
+PolicyPrefetch::Steps::Steps(P3PMatchInfo& info, Url page, std::string method,
+                             std::vector<EmbeddedItem> items)
+    : info_(info), page_(std::move(page)), method_(std::move(method)), items_(std::move(items)) {}
+
+std::optional<std::vector<std::string>> PolicyPrefetch::Steps::next() {
+    jobs_.clear();
+    if (round_ == 0) {
+        jobs_ = referenceFileJobs(info_.store(), page_, method_, items_);
+    } else if (round_ == 1) {
+        jobs_ = policyJobs(info_.store(), info_.cache(), page_, method_, items_, downloaded_);
+    } else {
+        return std::nullopt;
+    }
+    ++round_;
+    std::vector<std::string> documents;
+    for (const Job& job : jobs_) {
+        documents.push_back(job.document);
+    }
+    return documents;
+}
+
+bool PolicyPrefetch::Steps::runCalls() {
+    return runJobs(info_, jobs_);
+}
 
 std::set<std::string> PolicyPrefetch::run(P3PMatchInfo& info, const Url& page,
                                           const std::string& method,

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +38,34 @@ class PolicyPrefetch {
     // verdict sound.
     static std::set<std::string> run(P3PMatchInfo& info, const Url& page, const std::string& method,
                                      const std::vector<EmbeddedItem>& items);
+
+    // A document the check is about to fetch and the call through which it fetches it.
+    struct Job {
+        std::string document;  // the URL without fragment
+        std::function<void()> fetch;
+    };
+
+    // The same prefetch one round at a time, for a caller that has each round's documents
+    // downloaded without a thread waiting for them (PolicyCache::startPrefetch): next gives the
+    // documents of the next round (nothing once the prefetch is over), and runCalls makes that
+    // round's store and cache calls once they have landed, on the check's thread. The info,
+    // store and cache must outlive it.
+    class Steps {
+      public:
+        Steps(P3PMatchInfo& info, Url page, std::string method, std::vector<EmbeddedItem> items);
+        std::optional<std::vector<std::string>> next();
+        // False when the check was cancelled.
+        bool runCalls();
+
+      private:
+        P3PMatchInfo& info_;
+        Url page_;
+        std::string method_;
+        std::vector<EmbeddedItem> items_;
+        int round_ = 0;
+        std::vector<Job> jobs_;
+        std::set<std::string> downloaded_;
+    };
 };
 
 }  // namespace perchlight

@@ -5,6 +5,7 @@
 
 #include "retrieval/CheckRegistry.h"
 #include "retrieval/HttpClient.h"
+#include "util/BlockingWait.h"
 #include "util/Error.h"
 #include "util/Monitor.h"
 
@@ -31,6 +32,7 @@ struct SharedFetches::Flight {
     Outcome outcome;                               // guarded by lock
     std::exception_ptr error;                      // guarded by lock
     std::vector<std::shared_ptr<Waiter>> waiters;  // guarded by lock
+    std::vector<Landed> landedCalls;               // guarded by lock
     int following = 0;                             // guarded by lock
 };
 
@@ -127,12 +129,19 @@ void SharedFetches::land(const std::string& url, Flight& flight) {
         flights_.erase(url);
     }
     std::vector<std::shared_ptr<Waiter>> waiters;
+    std::vector<Landed> landedCalls;
     {
         std::lock_guard<std::mutex> guard(flight.lock);
         flight.done = true;
         waiters = flight.waiters;
+        landedCalls.swap(flight.landedCalls);
     }
     flight.landed.notify_all();
+    // Nothing writes the outcome once the flight is done.
+    const Outcome* const outcome = flight.abandoned || flight.error ? nullptr : &flight.outcome;
+    for (const Landed& landed : landedCalls) {
+        landed(outcome);
+    }
     for (const std::shared_ptr<Waiter>& waiter : waiters) {
         std::lock_guard<std::mutex> guard(waiter->lock);
         if (!waiter->gone) {
@@ -142,6 +151,24 @@ void SharedFetches::land(const std::string& url, Flight& flight) {
     }
 }
 
+bool SharedFetches::whenLanded(const std::string& url, Landed landed) {
+    std::shared_ptr<Flight> flight;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const auto found = flights_.find(url);
+        if (found == flights_.end()) {
+            return false;
+        }
+        flight = found->second;
+    }
+    std::lock_guard<std::mutex> guard(flight->lock);
+    if (flight->done) {
+        return false;
+    }
+    flight->landedCalls.push_back(std::move(landed));
+    return true;
+}
+
 std::optional<SharedFetches::Outcome> SharedFetches::follow(Flight& flight) {
     Monitor* const checkMonitor = CheckRegistry::monitorForCurrentThread();
     {
@@ -149,6 +176,7 @@ std::optional<SharedFetches::Outcome> SharedFetches::follow(Flight& flight) {
         ++flight.following;
     }
     if (checkMonitor == nullptr) {
+        const BlockingWait mark;
         std::unique_lock<std::mutex> guard(flight.lock);
         flight.landed.wait(guard, [&flight] { return flight.done; });
     } else {

@@ -51,6 +51,13 @@ class SharedFetches {
     // The leader was stopped: the waiters fetch for themselves.
     void abandon(const std::string& url, const Lead& lead);
 
+    // For a caller that does not wait on a thread: when a fetch of the URL runs, landed is called
+    // once it ends, with its outcome (null when its leader was stopped or it raised), on the
+    // thread that ends it and outside every lock, and true comes back; false, with nothing
+    // kept, when none runs. landed must not throw.
+    using Landed = std::function<void(const Outcome*)>;
+    bool whenLanded(const std::string& url, Landed landed);
+
   private:
     Outcome lead(const std::string& url, const std::shared_ptr<Flight>& flight, const Fetch& fetch);
     // The leader's outcome; none when the leader's check was cancelled and the caller must fetch.

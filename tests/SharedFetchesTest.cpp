@@ -129,5 +129,34 @@ TEST(SharedFetchesTest, FollowerCancelled_StopsWithoutWaitingForTheDownload) {
     EXPECT_EQ(held.runs, 1);
 }
 
+// A caller that does not wait on a thread is told of a running fetch's end, with its outcome,
+// or with none when the leader was stopped; of no fetch when none runs.
+TEST(SharedFetchesTest, WhenLanded_TellsTheOutcomeOfTheRunningFetchOnly) {
+    SharedFetches fetches;
+    EXPECT_FALSE(fetches.whenLanded(kUrl, [](const SharedFetches::Outcome*) {}));
+
+    SharedFetches::Lead lead = fetches.tryLead(kUrl);
+    ASSERT_TRUE(lead);
+    std::optional<std::string> told;
+    int calls = 0;
+    ASSERT_TRUE(fetches.whenLanded(kUrl, [&](const SharedFetches::Outcome* outcome) {
+        ++calls;
+        told = outcome != nullptr ? outcome->dropped : std::nullopt;
+    }));
+    SharedFetches::Outcome outcome;
+    outcome.dropped = "<html>not a policy</html>";
+    fetches.land(kUrl, lead, outcome);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(told, "<html>not a policy</html>");
+    EXPECT_FALSE(fetches.whenLanded(kUrl, [](const SharedFetches::Outcome*) {}));
+
+    lead = fetches.tryLead(kUrl);
+    bool none = false;
+    ASSERT_TRUE(fetches.whenLanded(
+        kUrl, [&](const SharedFetches::Outcome* outcome) { none = outcome == nullptr; }));
+    fetches.abandon(kUrl, lead);
+    EXPECT_TRUE(none);
+}
+
 }  // namespace
 }  // namespace perchlight

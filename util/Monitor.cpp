@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+#include "util/BlockingWait.h"
+
 namespace perchlight {
 
 void Monitor::lock() {
@@ -38,12 +40,14 @@ void Monitor::wakeHeldBack() {
 }
 
 void Monitor::wait() {
+    const BlockingWait mark;
     std::unique_lock guard(state_);
     waitUntil(guard, nullptr);
 }
 
 bool Monitor::waitFor(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const BlockingWait mark;
     std::unique_lock guard(state_);
     return waitUntil(guard, &deadline);
 }

@@ -10,7 +10,8 @@ namespace perchlight {
 // A re-entrant lock with wait, timed wait, signal and broadcast. The owning thread may lock it
 // again; a wait releases every level of the lock and restores them before it returns. Wakeups are
 // counted, so a wait returns only after a signal or broadcast made while it waited (or on
-// time-out). Thread-safe.
+// time-out). A wait is a BlockingWait: a pool running the thread may let another work meanwhile.
+// Thread-safe.
 class Monitor {
   public:
     Monitor() = default;
