@@ -221,9 +221,22 @@ struct ToolRun {
     double seconds = 0;
     double cpuSeconds = 0;
     long peakKiB = -1;
+    long peakThreads = 0;
 };
 
-// Runs the tool to its end: wall and processor seconds, peak resident KiB.
+// The threads the process has now, 0 once it is gone.
+long threadsOf(pid_t process) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::atol(line.c_str() + 8);
+        }
+    }
+    return 0;
+}
+
+// Runs the tool to its end: wall and processor seconds, peak resident KiB, and the most threads
+// it had at once (looked at every 2 ms).
 ToolRun runTool(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& arg : argv) {
@@ -239,13 +252,23 @@ ToolRun runTool(const std::vector<std::string>& argv) {
         execv(args[0], args.data());
         _exit(127);
     }
+    std::atomic<bool> ended{false};
+    long peakThreads = 0;
+    std::thread counter([&] {
+        while (!ended) {
+            peakThreads = std::max(peakThreads, threadsOf(child));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ended = true;
+    counter.join();
     const auto cpu = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
     return {seconds, cpu(usage.ru_utime) + cpu(usage.ru_stime),
-            WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1};
+            WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1, peakThreads};
 }
 
 // Writes the list of sites prefix0 ... prefix(count-1) under home and readies a fresh survey of
@@ -274,7 +297,7 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
         command.push_back(std::to_string(jobs));
     }
     const double serverBefore = sites.server().cpuSeconds();
-    const auto [seconds, cpuSeconds, peak] = runTool(command);
+    const auto [seconds, cpuSeconds, peak, threads] = runTool(command);
     const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
     std::ifstream in(records);
     long lines = 0;
@@ -284,10 +307,10 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
     }
     std::printf(
         "  --jobs %-4s %6.2f s  %5.0f sites/s  cpu %4.2f ms/site (server %4.2f)  peak %5.1f MiB  "
-        "requests %ld for %zu documents  records %ld (%ld matched)\n",
+        "%ld threads  requests %ld for %zu documents  records %ld (%ld matched)\n",
         jobs != 0 ? std::to_string(jobs).c_str() : "def", seconds, kSurveySites / seconds,
         cpuSeconds * 1000 / kSurveySites, serverSeconds * 1000 / kSurveySites, peak / 1024.0,
-        sites.requests(), sites.documents(), lines, matched);
+        threads, sites.requests(), sites.documents(), lines, matched);
 }
 
 // A survey of hostile sites with a time-out of five seconds: each recorded once, with its error
@@ -296,7 +319,7 @@ void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
     const fs::path list = prepareSurvey(sites, home, "h", count);
     const fs::path records = home / "hostile.jsonl";
     const double serverBefore = sites.server().cpuSeconds();
-    const auto [seconds, cpuSeconds, peak] =
+    const auto [seconds, cpuSeconds, peak, threads] =
         runTool({program(), "survey", list.string(), "--out", records.string(), "--level", "medium",
                  "--timeout", "5"});
     const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
@@ -324,8 +347,8 @@ void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
     }
     std::printf(
         "  %d hostile sites, --timeout 5: %.2f s wall, cpu %.2f s (server %.2f s), peak %.1f MiB, "
-        "%zu sites recorded, %d of them once\n",
-        count, seconds, cpuSeconds, serverSeconds, peak / 1024.0, seen.size(), once);
+        "%ld threads, %zu sites recorded, %d of them once\n",
+        count, seconds, cpuSeconds, serverSeconds, peak / 1024.0, threads, seen.size(), once);
     for (const auto& [kind, counts] : outcomes) {
         std::printf("    %-20s", kind.c_str());
         for (const auto& [outcome, sitesWith] : counts) {

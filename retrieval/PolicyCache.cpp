@@ -304,8 +304,10 @@ std::shared_ptr<PolicyCache::PrefetchRound> PolicyCache::startPrefetch(
     round->cache = this;
     round->documents = &documents;
     round->done = std::move(done);
-    if (!ownFetch_) {
-        for (const std::string& url : urls) {
+    for (const std::string& url : ownFetch_ ? std::vector<std::string>{} : urls) {
+        // A document this cannot look at or wait for is left to the check, which meets the same
+        // failure where it has always handled it.
+        try {
             const std::string documentUrl = Url::withoutFragment(url);
             if (documentUrl.empty() ||
                 std::find(round->wanted.begin(), round->wanted.end(), documentUrl) !=
@@ -314,28 +316,40 @@ std::shared_ptr<PolicyCache::PrefetchRound> PolicyCache::startPrefetch(
                 continue;
             }
             if (SharedFetches::Lead lead = fetches_.tryLead(documentUrl)) {
-                if (std::optional<SharedFetches::Outcome> cached = cachedOutcome(documentUrl)) {
-                    fetches_.land(documentUrl, lead, *cached);
+                std::optional<SharedFetches::Outcome> cached;
+                try {
+                    cached = cachedOutcome(documentUrl);
+                } catch (...) {
+                    fetches_.abandon(documentUrl, lead);
                     continue;
                 }
-                round->wanted.push_back(documentUrl);
-                round->leads.push_back(std::move(lead));
+                if (cached) {
+                    fetches_.land(documentUrl, lead, *cached);
+                } else {
+                    round->wanted.push_back(documentUrl);
+                    round->leads.push_back(std::move(lead));
+                }
                 continue;
             }
             {
                 std::lock_guard<std::mutex> guard(round->lock);
                 ++round->left;
             }
-            const bool waits = fetches_.whenLanded(
-                documentUrl, [round, documentUrl](const SharedFetches::Outcome* outcome) {
-                    if (outcome != nullptr) {
-                        round->keep(documentUrl, *outcome);
-                    }
-                    round->landed();
-                });
+            bool waits = false;
+            try {
+                waits = fetches_.whenLanded(
+                    documentUrl, [round, documentUrl](const SharedFetches::Outcome* outcome) {
+                        if (outcome != nullptr) {
+                            round->keep(documentUrl, *outcome);
+                        }
+                        round->landed();
+                    });
+            } catch (...) {
+            }
             if (!waits) {
                 round->landed();  // it landed meanwhile: the cache or a later fetch has it
             }
+        } catch (...) {
         }
     }
     if (!round->wanted.empty()) {
@@ -343,30 +357,27 @@ std::shared_ptr<PolicyCache::PrefetchRound> PolicyCache::startPrefetch(
             std::lock_guard<std::mutex> guard(round->lock);
             ++round->left;
         }
-        // The downloads are stored where post runs them, not on the event thread.
-        std::shared_ptr<HttpClient::Batch> batch = HttpClient::startDocuments(
-            round->wanted, [this, round, post](std::vector<HttpClient::Download> downloads) {
-                post([this, round, downloads = std::move(downloads)]() mutable {
-                    for (std::size_t i = 0; i < round->wanted.size(); ++i) {
-                        const std::string& url = round->wanted[i];
-                        SharedFetches::Outcome outcome = takeDownload(
-                            url, std::move(downloads[i].body), std::move(downloads[i].headers));
-                        round->keep(url, outcome);
-                        fetches_.land(url, round->leads[i], outcome);
-                    }
-                    round->landed();
+        try {
+            // The downloads are stored where post runs them, not on the event thread.
+            std::shared_ptr<HttpClient::Batch> batch = HttpClient::startDocuments(
+                round->wanted, [this, round, post](std::vector<HttpClient::Download> downloads) {
+                    post([this, round, downloads = std::move(downloads)]() mutable {
+                        for (std::size_t i = 0; i < round->wanted.size(); ++i) {
+                            const std::string& url = round->wanted[i];
+                            SharedFetches::Outcome outcome = takeDownload(
+                                url, std::move(downloads[i].body), std::move(downloads[i].headers));
+                            round->keep(url, outcome);
+                            fetches_.land(url, round->leads[i], outcome);
+                        }
+                        round->landed();
+                    });
                 });
-            });
-        bool cancelled = false;
-        {
+            // Not done before the start's own share below has landed.
             std::lock_guard<std::mutex> guard(round->lock);
-            cancelled = round->documents == nullptr;
-            if (!cancelled) {
-                round->batch = batch;
-            }
-        }
-        if (cancelled && HttpClient::cancelBatch(batch)) {
+            round->batch = std::move(batch);
+        } catch (...) {
             round->abandonLeads();
+            round->landed();
         }
     }
     round->landed();  // the start's own share
