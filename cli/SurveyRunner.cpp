@@ -111,6 +111,17 @@ std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addr
     std::vector<SurveyRecord> written;
     Progress progress(progress_, addresses.size());
     const SurveyCheck check(services_, options_.timeLimit);
+    // Writes the record, whole and flushed; true when it was the survey's last.
+    const auto write = [&](SurveyRecord record) {
+        std::string line = options_.csv ? toCsvLine(record) : toJsonLine(record);
+        line += '\n';
+        std::lock_guard<std::mutex> guard(lock);
+        records_ << line;
+        records_.flush();
+        progress.add(record);
+        written.push_back(std::move(record));
+        return written.size() == addresses.size();
+    };
     const std::size_t jobs = std::clamp<std::size_t>(options_.jobs, 1, addresses.size());
     std::optional<WorkerPool> pool;
     try {
@@ -118,58 +129,42 @@ std::vector<SurveyRecord> SurveyRunner::run(const std::vector<std::string>& addr
     } catch (const std::system_error&) {
         // Not a thread to spare: the checks run here, one after the other.
         for (const std::string& address : addresses) {
-            SurveyRecord record = check.run(address);
-            records_ << (options_.csv ? toCsvLine(record) : toJsonLine(record)) << '\n';
-            records_.flush();
-            progress.add(record);
-            written.push_back(std::move(record));
+            write(check.run(address));
         }
-        TransferEngine::closeIdleConnections();
-        progress.draw(true);
-        return written;
     }
-    const SurveyCheck::Post post = [&pool](std::function<void()> task) {
-        pool->post(std::move(task));
-    };
-    // At most jobs sites are under way at once; each that ends starts the next.
-    std::function<void(SurveyRecord)> ended;
-    const auto startNext = [&] {
-        std::string address;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (next >= addresses.size()) {
-                return;
+    if (pool) {
+        const SurveyCheck::Post post = [&pool](std::function<void()> task) {
+            pool->post(std::move(task));
+        };
+        // At most jobs sites are under way at once; each that ends starts the next.
+        std::function<void(SurveyRecord)> ended;
+        const auto startNext = [&] {
+            std::string address;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (next >= addresses.size()) {
+                    return;
+                }
+                address = addresses[next++];
             }
-            address = addresses[next++];
-        }
-        check.start(address, post, ended);
-    };
-    ended = [&](SurveyRecord record) {
-        std::string line = options_.csv ? toCsvLine(record) : toJsonLine(record);
-        line += '\n';
-        bool last = false;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            records_ << line;
-            records_.flush();
-            progress.add(record);
-            written.push_back(std::move(record));
-            last = written.size() == addresses.size();
-        }
-        if (last) {
-            allEnded.notify_all();
-        } else {
+            check.start(address, post, ended);
+        };
+        ended = [&](SurveyRecord record) {
+            if (write(std::move(record))) {
+                allEnded.notify_all();
+            } else {
+                startNext();
+            }
+        };
+        for (std::size_t i = 0; i < jobs; ++i) {
             startNext();
         }
-    };
-    for (std::size_t i = 0; i < jobs; ++i) {
-        startNext();
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            allEnded.wait(guard, [&] { return written.size() == addresses.size(); });
+        }
+        pool.reset();
     }
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        allEnded.wait(guard, [&] { return written.size() == addresses.size(); });
-    }
-    pool.reset();
     // The connections kept for reuse end with the survey.
     TransferEngine::closeIdleConnections();
     progress.draw(true);

@@ -47,6 +47,8 @@ class CheckDocuments {
     std::optional<Kept> find(const std::string& url) const;
     // Keeps the outcome of the document URL, replacing an earlier one.
     void keep(const std::string& url, Kept kept);
+    // Keeps it only when the cache does not answer for the URL with its text.
+    void keepUncached(const std::string& url, const Kept& kept);
 
   private:
     mutable std::mutex lock_;

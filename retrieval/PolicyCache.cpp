@@ -167,8 +167,8 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
             std::optional<std::string> text = fetch_(documentUrl, headers);
             return takeDownload(documentUrl, std::move(text), std::move(headers));
         });
-        if (checkDocuments != nullptr && (!fetched->cached || !fetched->text)) {
-            checkDocuments->keep(documentUrl, *fetched);
+        if (checkDocuments != nullptr) {
+            checkDocuments->keepUncached(documentUrl, *fetched);
         }
     }
     if (headers != nullptr) {
@@ -252,8 +252,8 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
         SharedFetches::Outcome outcome =
             takeDownload(wanted[i], std::move(downloads[i].body), std::move(downloads[i].headers));
         fetches_.land(wanted[i], leads[i], outcome);
-        if (checkDocuments != nullptr && (!outcome.cached || !outcome.text)) {
-            checkDocuments->keep(wanted[i], std::move(outcome));
+        if (checkDocuments != nullptr) {
+            checkDocuments->keepUncached(wanted[i], outcome);
         }
     }
 }
@@ -271,8 +271,8 @@ struct PolicyCache::PrefetchRound {
     // Keeps the outcome for the check while the round is on.
     void keep(const std::string& url, const SharedFetches::Outcome& outcome) {
         std::lock_guard<std::mutex> guard(lock);
-        if (documents != nullptr && (!outcome.cached || !outcome.text)) {
-            documents->keep(url, outcome);
+        if (documents != nullptr) {
+            documents->keepUncached(url, outcome);
         }
     }
     // The round's own downloads will not land: those waiting for them fetch for themselves.
