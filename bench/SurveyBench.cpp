@@ -1,7 +1,8 @@
 // The network's share of a check: a loopback server that answers every request after a fixed
 // latency, so that wall time divided by the latency counts round trips. Measures a cold check of
-// a page with items from ten sites with and without the prefetch, and a survey of 1,000 sites by
-// the command-line tool (sites per second, peak resident size, requests against documents).
+// a page with items from ten sites with and without the prefetch, and surveys of 1,000 sites by
+// the command-line tool, sites that share an item site and ten policies and sites that each
+// cover themselves (sites per second, peak resident size, requests against documents).
 // Sites are host names under "localhost", which libcurl resolves to 127.0.0.1 itself; one server
 // tells them apart by the Host header.
 #include <sys/resource.h>
@@ -51,6 +52,9 @@ constexpr int kRepetitions = 3;
 // Every host under "localhost" is a site: "page" serves a page with one image from each item
 // site "i0" ... "i9"; "sN" serves a survey page with an image from "cdn", and its reference file
 // names one of ten policies on "policies"; every other site covers itself with its own policy.
+// A mixed site "mN" has a page with no items and covers itself: with a policy that matches the
+// Medium level when N modulo 5 is 0, 1 or 2, with one that conflicts with it when it is 3, and
+// with none (its well-known location answers 404) when it is 4.
 // What each hostile site "hN" does: kind N modulo kHostileKinds.
 enum class Hostile {
     kStalledPage,        // the page never answers
@@ -72,6 +76,8 @@ class LatencySites {
   public:
     LatencySites()
         : policy_(bench::readFile(fs::path(PERCHLIGHT_DATA_DIR) / "examples" / "shop-basic.xml")),
+          conflicting_(
+              bench::readFile(fs::path(PERCHLIGHT_DATA_DIR) / "examples" / "marketing.xml")),
           server_([this](const std::string& host,
                          const std::string& path) { return answer(host, path); },
                   std::chrono::milliseconds(latencyMilliseconds.load())) {}
@@ -93,6 +99,10 @@ class LatencySites {
             return hostile(static_cast<Hostile>(std::atoi(host.c_str() + 1) % kHostileKinds), host,
                            path);
         }
+        if (host.size() > 1 && host[0] == 'm' &&
+            std::isdigit(static_cast<unsigned char>(host[1]))) {
+            return mixed(std::atoi(host.c_str() + 1) % 5, path);
+        }
         if (path == "/index.html") {
             answer.body = page(host);
         } else if (path == "/w3c/p3p.xml") {
@@ -101,6 +111,26 @@ class LatencySites {
         } else if (path.ends_with(".xml")) {
             answer.contentType = "text/xml";
             answer.body = policy_;
+        } else {
+            answer.status = 404;
+        }
+        return answer;
+    }
+
+    bench::Answer mixed(int kind, const std::string& path) const {
+        bench::Answer answer;
+        const bool conflicts = kind == 3;
+        if (path == "/index.html") {
+            answer.body = "<html><body><p>A site of the benchmark.</p></body></html>\n";
+        } else if (path == "/w3c/p3p.xml" && kind != 4) {
+            answer.contentType = "text/xml";
+            answer.body =
+                std::string("<META><POLICY-REFERENCES><POLICY-REF about='/w3c/policy.xml#") +
+                (conflicts ? "retail" : "basic") +
+                "'><INCLUDE>/*</INCLUDE></POLICY-REF></POLICY-REFERENCES></META>";
+        } else if (path == "/w3c/policy.xml" && kind != 4) {
+            answer.contentType = "text/xml";
+            answer.body = conflicts ? conflicting_ : policy_;
         } else {
             answer.status = 404;
         }
@@ -175,6 +205,7 @@ class LatencySites {
     }
 
     std::string policy_;
+    std::string conflicting_;
     bench::LatencyServer server_;
 };
 
@@ -287,8 +318,9 @@ fs::path prepareSurvey(LatencySites& sites, const fs::path& home, const std::str
     return list;
 }
 
-void survey(LatencySites& sites, const fs::path& home, int jobs) {
-    const fs::path list = prepareSurvey(sites, home, "s", kSurveySites);
+// A survey of the sites prefix0 ... by the tool with default options or the given --jobs.
+void survey(LatencySites& sites, const fs::path& home, const std::string& prefix, int jobs) {
+    const fs::path list = prepareSurvey(sites, home, prefix, kSurveySites);
     const fs::path records = home / "survey.jsonl";
     std::vector<std::string> command{program(),        "survey",  list.string(), "--out",
                                      records.string(), "--level", "medium"};
@@ -301,16 +333,24 @@ void survey(LatencySites& sites, const fs::path& home, int jobs) {
     const double serverSeconds = sites.server().cpuSeconds() - serverBefore;
     std::ifstream in(records);
     long lines = 0;
-    long matched = 0;
+    std::map<std::string, long> verdicts;
     for (std::string line; std::getline(in, line); ++lines) {
-        matched += line.find("\"verdict\":\"matched\"") != std::string::npos;
+        const std::size_t at = line.find("\"verdict\":\"");
+        if (at != std::string::npos) {
+            const std::size_t start = at + 11;
+            ++verdicts[line.substr(start, line.find('"', start) - start)];
+        }
+    }
+    std::string tally;
+    for (const auto& [verdict, count] : verdicts) {
+        tally += (tally.empty() ? "" : ", ") + std::to_string(count) + " " + verdict;
     }
     std::printf(
         "  --jobs %-4s %6.2f s  %5.0f sites/s  cpu %4.2f ms/site (server %4.2f)  peak %5.1f MiB  "
-        "%ld threads  requests %ld for %zu documents  records %ld (%ld matched)\n",
+        "%ld threads  requests %ld for %zu documents  records %ld (%s)\n",
         jobs != 0 ? std::to_string(jobs).c_str() : "def", seconds, kSurveySites / seconds,
         cpuSeconds * 1000 / kSurveySites, serverSeconds * 1000 / kSurveySites, peak / 1024.0,
-        threads, sites.requests(), sites.documents(), lines, matched);
+        threads, sites.requests(), sites.documents(), lines, tally.c_str());
 }
 
 // A survey of hostile sites with a time-out of five seconds: each recorded once, with its error
@@ -412,8 +452,17 @@ int main() {
         return 0;
     }
     const char* only = std::getenv("SURVEY_JOBS");
-    for (int jobs : only ? std::vector<int>{std::atoi(only)} : std::vector<int>{0, 64}) {
-        survey(sites, home, jobs);
+    const std::vector<int> jobs =
+        only ? std::vector<int>{std::atoi(only)} : std::vector<int>{0, 64};
+    for (int cap : jobs) {
+        survey(sites, home, "s", cap);
+    }
+    std::printf(
+        "\nSurvey of %d sites, each its own policy (3 in 5 match, 1 conflicts, 1 has none), %lld "
+        "ms per answer, fresh cache:\n",
+        kSurveySites, static_cast<long long>(latency().count()));
+    for (int cap : jobs) {
+        survey(sites, home, "m", cap);
     }
     if (!std::getenv("SURVEY_KEEP")) {
         fs::remove_all(home);

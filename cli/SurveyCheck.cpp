@@ -61,6 +61,10 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
         return pageHeaders_ ? &*pageHeaders_ : nullptr;
     }
 
+    // The site's steps have run the prefetch round by round: the check does not run it again.
+    void setPrefetched() { prefetched_ = true; }
+    bool prefetches() const override { return !prefetched_; }
+
     void showChecking() override { verdict_ = kVerdictUnknown; }
     void showVerdict(int verdict, bool) override { verdict_ = verdict; }
 
@@ -72,6 +76,7 @@ class SurveyOwner : public CheckOwner, public CheckIndicator {
     std::atomic<int> verdict_{kVerdictUnknown};
     mutable std::atomic<bool> linkAsked_{false};
     mutable std::atomic<bool> headerAsked_{false};
+    bool prefetched_ = false;
 };
 
 bool isSuccess(long status) {
@@ -368,6 +373,7 @@ void SurveyCheck::checkSite(Site& site) const {
     SurveyOwner& owner = *site.owner;
     P3PMatchInfo& info = *site.info;
     int code = 0;
+    owner.setPrefetched();
     CheckRegistry::registerCurrentThread(owner.checkMonitor());
     try {
         code = checkPage(owner, site.checked, "");

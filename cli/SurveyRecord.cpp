@@ -112,19 +112,24 @@ std::string toJsonLine(const SurveyRecord& record) {
                          {"policy", item.policy}});
     }
     const nlohmann::ordered_json line = {
-        {"url", record.url},           {"final_url", record.finalUrl},
-        {"verdict", record.verdict},   {"policy", record.policy},
-        {"route", record.route},       {"code", record.code},
-        {"rules", record.rules},       {"items", items},
-        {"requests", record.requests}, {"ms", record.milliseconds},
-        {"error", record.error},       {"http_status", record.httpStatus}};
-    nlohmann::ordered_json full = line;
-    full["cp"] = record.cp ? nlohmann::ordered_json(*record.cp) : nlohmann::ordered_json(nullptr);
-    full["cp_problems"] = record.cpProblems;
-    full["cp_mismatches"] = record.cpMismatches;
-    full["fired_elements"] = record.firedElements;
+        {"url", record.url},
+        {"final_url", record.finalUrl},
+        {"verdict", record.verdict},
+        {"policy", record.policy},
+        {"route", record.route},
+        {"code", record.code},
+        {"rules", record.rules},
+        {"items", std::move(items)},
+        {"requests", record.requests},
+        {"ms", record.milliseconds},
+        {"error", record.error},
+        {"http_status", record.httpStatus},
+        {"cp", record.cp ? nlohmann::ordered_json(*record.cp) : nlohmann::ordered_json(nullptr)},
+        {"cp_problems", record.cpProblems},
+        {"cp_mismatches", record.cpMismatches},
+        {"fired_elements", record.firedElements}};
     // Site text that is not UTF-8 is written with replacement characters rather than refused.
-    return full.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::optional<SurveyRecord> fromJsonLine(const std::string& line) {

@@ -108,6 +108,7 @@ const DataSchema* DataReferenceResolver::schemaAt(const std::string& url) {
         }
         return known->second.get();
     }
+    readOtherDocuments_ = true;
     const std::optional<std::string> text =
         documents_ ? documents_->getDocument(url) : std::nullopt;
     if (!text) {

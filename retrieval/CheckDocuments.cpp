@@ -33,12 +33,6 @@ std::optional<CheckDocuments::Kept> CheckDocuments::find(const std::string& url)
     return found->second;
 }
 
-void CheckDocuments::keepUncached(const std::string& url, const Kept& kept) {
-    if (!kept.cached || !kept.text) {
-        keep(url, kept);
-    }
-}
-
 void CheckDocuments::keep(const std::string& url, Kept kept) {
     std::lock_guard<std::mutex> guard(lock_);
     if (const auto known = kept_.find(url); known != kept_.end()) {

@@ -10,16 +10,17 @@
 
 namespace perchlight {
 
-// What one check (or one survey site) got for each document it fetched that the cache does not
-// answer for: a failure, a document that was no XML, one that had expired already. The check's
-// thread installs the record for as long as a Scope lives and the policy cache finds it there, so
-// a document that the prefetch fetched and the cache could not keep reaches the check from memory
-// instead of from the network a second time. A survey's check of a site installs its own record
-// around the page check, which then uses it. Thread-safe.
+// What one check (or one survey site) got for each document it fetched, or was handed by the
+// check that fetched it: the text, and for what the cache could not keep the failure, the
+// document that was no XML, the one that had expired already. The check's thread installs the
+// record for as long as a Scope lives and the policy cache finds it there, so a document that the
+// prefetch fetched reaches the check from memory: never from the network a second time, and a
+// document the cache kept not from its file either. A survey's check of a site installs its own
+// record around the page check, which then uses it. Thread-safe.
 class CheckDocuments {
   public:
     // Bytes of kept text for one check; past it an outcome's texts are not kept (the document
-    // is then fetched again when asked for again).
+    // then comes from the cache, or from the network again when the cache could not keep it).
     static constexpr std::size_t kMaxKeptBytes = 16 * 1024 * 1024;
 
     using Kept = SharedFetches::Outcome;
@@ -47,8 +48,6 @@ class CheckDocuments {
     std::optional<Kept> find(const std::string& url) const;
     // Keeps the outcome of the document URL, replacing an earlier one.
     void keep(const std::string& url, Kept kept);
-    // Keeps it only when the cache does not answer for the URL with its text.
-    void keepUncached(const std::string& url, const Kept& kept);
 
   private:
     mutable std::mutex lock_;

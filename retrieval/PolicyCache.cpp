@@ -152,6 +152,9 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
     if (checkDocuments != nullptr) {
         fetched = checkDocuments->find(documentUrl);
     }
+    if (fetched && fetched->cached && fetched->text) {
+        return std::move(fetched->text);  // as the cache answers for it: its text, no headers
+    }
     if (!fetched) {
         bool kept = false;
         std::optional<std::string> cached = cachedText(documentUrl, kept);
@@ -168,7 +171,7 @@ std::optional<std::string> PolicyCache::getDocument(const std::string& url, Http
             return takeDownload(documentUrl, std::move(text), std::move(headers));
         });
         if (checkDocuments != nullptr) {
-            checkDocuments->keepUncached(documentUrl, *fetched);
+            checkDocuments->keep(documentUrl, *fetched);
         }
     }
     if (headers != nullptr) {
@@ -253,7 +256,7 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
             takeDownload(wanted[i], std::move(downloads[i].body), std::move(downloads[i].headers));
         fetches_.land(wanted[i], leads[i], outcome);
         if (checkDocuments != nullptr) {
-            checkDocuments->keepUncached(wanted[i], outcome);
+            checkDocuments->keep(wanted[i], outcome);
         }
     }
 }
@@ -272,7 +275,7 @@ struct PolicyCache::PrefetchRound {
     void keep(const std::string& url, const SharedFetches::Outcome& outcome) {
         std::lock_guard<std::mutex> guard(lock);
         if (documents != nullptr) {
-            documents->keepUncached(url, outcome);
+            documents->keep(url, outcome);
         }
     }
     // The round's own downloads will not land: those waiting for them fetch for themselves.

@@ -10,6 +10,7 @@
 #include "LoopbackServer.h"
 #include "TestSupport.h"
 #include "core/P3PEvaluator.h"
+#include "retrieval/CheckDocuments.h"
 #include "retrieval/Globals.h"
 #include "retrieval/GlobalsDetail.h"
 #include "retrieval/HttpClient.h"
@@ -291,6 +292,27 @@ TEST_F(PolicyCacheTest, Evaluate_ReportsEachWayOfFailingAndThenTheVerdict) {
     EXPECT_EQ(cache.evaluatePolicy("http://shop.example/w3c/other.xml#p", result), 0);
     EXPECT_EQ(result.state, kStateNoConflict);
     EXPECT_EQ(result.policyUrl.str(), "http://shop.example/w3c/other.xml");
+}
+
+// A check reads what it fetched from memory, as the cache answers for it (without headers), not
+// from the cache's file; once the check is over the cache looks at its file again.
+TEST_F(PolicyCacheTest, Check_ReadsWhatItFetchedFromMemory) {
+    web_[kPolicyUrl] = policyWithExpiry("");
+    PolicyCache cache = newCache();
+    {
+        CheckDocuments documents;
+        const CheckDocuments::Scope scope(&documents);
+        HttpHeaders headers;
+        EXPECT_EQ(cache.getDocument(kPolicyUrl, &headers), web_[kPolicyUrl]);
+        EXPECT_FALSE(headers.empty());
+        fs::remove(cache.cachedFilePath(kPolicyUrl));
+        HttpHeaders again;
+        EXPECT_EQ(cache.getDocument(kPolicyUrl, &again), web_[kPolicyUrl]);
+        EXPECT_TRUE(again.empty());
+        EXPECT_EQ(fetches_[kPolicyUrl], 1);
+    }
+    EXPECT_EQ(cache.getDocument(kPolicyUrl), web_[kPolicyUrl]);
+    EXPECT_EQ(fetches_[kPolicyUrl], 2);
 }
 
 TEST(PolicyCacheLoopback, FetchesThroughHttpOnce) {
