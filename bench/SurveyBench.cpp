@@ -318,6 +318,16 @@ fs::path prepareSurvey(LatencySites& sites, const fs::path& home, const std::str
     return list;
 }
 
+// The value of a record's string field, empty when the line has none.
+std::string stringField(const std::string& line, const std::string& name) {
+    const std::size_t at = line.find("\"" + name + "\":\"");
+    if (at == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t start = at + name.size() + 4;
+    return line.substr(start, line.find('"', start) - start);
+}
+
 // A survey of the sites prefix0 ... by the tool with default options or the given --jobs.
 void survey(LatencySites& sites, const fs::path& home, const std::string& prefix, int jobs) {
     const fs::path list = prepareSurvey(sites, home, prefix, kSurveySites);
@@ -335,11 +345,7 @@ void survey(LatencySites& sites, const fs::path& home, const std::string& prefix
     long lines = 0;
     std::map<std::string, long> verdicts;
     for (std::string line; std::getline(in, line); ++lines) {
-        const std::size_t at = line.find("\"verdict\":\"");
-        if (at != std::string::npos) {
-            const std::size_t start = at + 11;
-            ++verdicts[line.substr(start, line.find('"', start) - start)];
-        }
+        ++verdicts[stringField(line, "verdict")];
     }
     std::string tally;
     for (const auto& [verdict, count] : verdicts) {
@@ -367,14 +373,7 @@ void hostileSurvey(LatencySites& sites, const fs::path& home, int count) {
     std::map<std::string, int> seen;
     std::ifstream in(records);
     for (std::string line; std::getline(in, line);) {
-        const auto field = [&line](const std::string& name) {
-            const std::size_t at = line.find("\"" + name + "\":\"");
-            if (at == std::string::npos) {
-                return std::string();
-            }
-            const std::size_t start = at + name.size() + 4;
-            return line.substr(start, line.find('"', start) - start);
-        };
+        const auto field = [&line](const std::string& name) { return stringField(line, name); };
         const std::string url = field("url");
         ++seen[url];
         const std::size_t h = url.find("//h") + 3;

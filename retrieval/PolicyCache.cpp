@@ -256,7 +256,7 @@ void PolicyCache::prefetchDocuments(const std::vector<std::string>& urls) {
             takeDownload(wanted[i], std::move(downloads[i].body), std::move(downloads[i].headers));
         fetches_.land(wanted[i], leads[i], outcome);
         if (checkDocuments != nullptr) {
-            checkDocuments->keep(wanted[i], outcome);
+            checkDocuments->keep(wanted[i], std::move(outcome));
         }
     }
 }
