@@ -108,7 +108,6 @@ const DataSchema* DataReferenceResolver::schemaAt(const std::string& url) {
         }
         return known->second.get();
     }
-    readOtherDocuments_ = true;
     const std::optional<std::string> text =
         documents_ ? documents_->getDocument(url) : std::nullopt;
     if (!text) {

@@ -36,9 +36,6 @@ class DataReferenceResolver {
     // processing data ref item :" and the reference (unit P3PEvaluator).
     XmlNodePtr resolve(const XmlNodePtr& document, const Url& policyUrl,
                        const std::string& policyName);
-    // True unless the resolution asked the document source for another document: then what it
-    // made depends only on the document, its address, the policy's name and the base schema.
-    bool selfContained() const { return !readOtherDocuments_; }
 
   private:
     void resolveGroup(const XmlNodePtr& group);
@@ -66,7 +63,6 @@ class DataReferenceResolver {
     std::map<std::string, std::shared_ptr<const DataSchema>> schemas_;
     std::vector<XmlNodePtr> collection_;
     std::string reference_;  // the reference being resolved, as the policy wrote it
-    bool readOtherDocuments_ = false;
     std::size_t addedDataElements_ = 0;
     std::size_t sharedChildren_ = 0;
     std::size_t copiedBytes_ = 0;

@@ -1,6 +1,5 @@
 #include "core/P3PEvaluator.h"
 
-#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -39,9 +38,9 @@ EvaluationCode P3PEvaluator::evaluatePolicy(const char* ruleSet, std::size_t rul
                                             const Url& policyUrl, const std::string& policyName,
                                             MatchResult& result) const {
     const XmlNodePtr ruleSetRoot = parsedRuleSet(ruleSet, ruleSetLength);
-    const std::shared_ptr<const ResolvedPolicy> resolved =
-        resolvedPolicy(policy, policyLength, policyUrl, policyName);
-    const XmlNodePtr& policyElement = resolved->policy;
+    const XmlNodePtr document = XmlNode::parseXmlBuffer(policy, policyLength);
+
+    const XmlNodePtr policyElement = resolveDataReferences(document, policyUrl, policyName);
     if (!policyElement) {
         return EvaluationCode::kPolicyNotFound;
     }
@@ -78,46 +77,9 @@ XmlNodePtr P3PEvaluator::parsedRuleSet(const char* ruleSet, std::size_t length) 
     return tree;
 }
 
-std::shared_ptr<const P3PEvaluator::ResolvedPolicy> P3PEvaluator::resolvedPolicy(
-    const char* policy, std::size_t length, const Url& policyUrl,
-    const std::string& policyName) const {
-    const std::string_view bytes(policy, length);
-    const std::string url = policyUrl.withoutFragment().str();
-    const std::shared_ptr<const DataSchema> base = baseSchema_->schema();
-    const auto matches = [&](const ResolvedPolicy& kept) {
-        return kept.base == base && kept.name == policyName && kept.url == url &&
-               kept.bytes == bytes;
-    };
-    {
-        std::lock_guard<std::mutex> guard(resolvedLock_);
-        for (auto kept = resolved_.begin(); kept != resolved_.end(); ++kept) {
-            if (matches(**kept)) {
-                resolved_.splice(resolved_.begin(), resolved_, kept);
-                return resolved_.front();
-            }
-        }
-    }
-    auto made = std::make_shared<ResolvedPolicy>();
-    made->document = XmlNode::parseXmlBuffer(policy, length);
-    DataReferenceResolver resolver(*baseSchema_, documents_);
-    made->policy = resolver.resolve(made->document, policyUrl, policyName);
-    if (!resolver.selfContained() || length > kMaxKeptPolicyBytes || !made->policy ||
-        baseSchema_->schema() != base) {
-        return made;
-    }
-    made->bytes.assign(bytes);
-    made->url = url;
-    made->name = policyName;
-    made->base = base;
-    std::lock_guard<std::mutex> guard(resolvedLock_);
-    if (std::none_of(resolved_.begin(), resolved_.end(),
-                     [&](const auto& kept) { return matches(*kept); })) {
-        resolved_.push_front(made);
-        if (resolved_.size() > kKeptPolicies) {
-            resolved_.pop_back();
-        }
-    }
-    return made;
+XmlNodePtr P3PEvaluator::resolveDataReferences(const XmlNodePtr& document, const Url& policyUrl,
+                                               const std::string& policyName) const {
+    return DataReferenceResolver(*baseSchema_, documents_).resolve(document, policyUrl, policyName);
 }
 
 }  // namespace perchlight

@@ -2,8 +2,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <list>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -24,15 +22,10 @@ enum class EvaluationCode : int {
     kMalformed = 10,          // required structure missing; not evaluated
 };
 
-// Evaluates a policy document against an APPEL rule set. One evaluator may serve several threads
-// as far as its document source allows: the trees it keeps for later calls (below) are only read.
+// Evaluates a policy document against an APPEL rule set. Each call parses its own trees, so one
+// evaluator may serve several threads as far as its document source allows.
 class P3PEvaluator {
   public:
-    // Resolved policies kept for the next evaluation of the same bytes at the same address, and
-    // the largest policy document kept.
-    static constexpr std::size_t kKeptPolicies = 32;
-    static constexpr std::size_t kMaxKeptPolicyBytes = 64 * 1024;
-
     // Fills the digest of an evaluated policy into the result; the presentation layer provides it.
     using DigestStep = std::function<void(const XmlNode& policy, MatchResult& result)>;
 
@@ -53,23 +46,9 @@ class P3PEvaluator {
                                   MatchResult& result) const;
 
   private:
-    // A policy document parsed and resolved: the POLICY element (none when the document has no
-    // such policy), and the document that holds it.
-    struct ResolvedPolicy {
-        std::string bytes;
-        std::string url;  // without fragment
-        std::string name;
-        std::shared_ptr<const DataSchema> base;
-        XmlNodePtr document;
-        XmlNodePtr policy;
-    };
-    // Parses the document, finds the POLICY element and gives its DATA elements their
-    // categories. Many sites embed the same few third parties, so a survey evaluates the same
-    // policy documents over and over: a resolution that read no other document depends on
-    // nothing but its inputs, and its trees are kept and reused for identical inputs.
-    std::shared_ptr<const ResolvedPolicy> resolvedPolicy(const char* policy, std::size_t length,
-                                                         const Url& policyUrl,
-                                                         const std::string& policyName) const;
+    // Finds the POLICY element and gives its DATA elements their categories.
+    XmlNodePtr resolveDataReferences(const XmlNodePtr& document, const Url& policyUrl,
+                                     const std::string& policyName) const;
     DocumentSource* documents_;
     BaseDataSchema* baseSchema_;
     DigestStep digest_;
@@ -81,9 +60,6 @@ class P3PEvaluator {
     mutable std::mutex ruleSetLock_;
     mutable std::string ruleSetBytes_;  // guarded by ruleSetLock_
     mutable XmlNodePtr ruleSetTree_;    // guarded by ruleSetLock_
-    mutable std::mutex resolvedLock_;
-    // Most recently used first, at most kKeptPolicies; guarded by resolvedLock_.
-    mutable std::list<std::shared_ptr<const ResolvedPolicy>> resolved_;
 };
 
 }  // namespace perchlight

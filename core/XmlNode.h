@@ -14,8 +14,7 @@ using XmlNodePtr = std::shared_ptr<XmlNode>;
 // One element of a parsed XML document. Element and attribute names are upper-cased at parse
 // time; everything else is kept as expat delivers it. Children are shared, so one node may stand
 // in several children lists; the parent link is weak and never keeps a parent alive.
-// A tree is changed by one thread at a time; one that is no longer changed may be read by several
-// at once.
+// A tree is used by one thread at a time.
 class XmlNode {
   public:
     // Documents nested deeper than this are rejected at parse time: every walk over a tree is

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -294,58 +292,6 @@ TEST(P3PEvaluatorRuleSetReuse, EachEvaluationUsesTheRuleSetItIsGiven) {
     MatchResult again;
     kept.evaluatePolicy(kRules, calls, kPolicyUrl, "", again);
     EXPECT_EQ(again.state, kStateConflict);
-}
-
-// A survey evaluates the same few policies over and over with one evaluator, which keeps what it
-// resolved: reuse must never give one document's, name's or schema's result to another.
-TEST(P3PEvaluatorPolicyReuse, KeptPoliciesAnswerOnlyForTheirOwnBytesAndName) {
-    const P3PEvaluator kept(nullptr, test::shippedSchema());
-    const std::string document = "<POLICIES>" + policy("name='first'") +
-                                 policy("name='second'", "", "<telemarketing/>") + "</POLICIES>";
-    std::string changed = document;
-    changed.replace(changed.find("telemarketing"), 13, "contact");
-    for (int round = 0; round < 2; ++round) {
-        for (const auto& [bytes, name, state] : {std::tuple{document, "second", kStateConflict},
-                                                 std::tuple{document, "first", kStateNoConflict},
-                                                 std::tuple{changed, "second", kStateNoConflict}}) {
-            MatchResult result;
-            EXPECT_EQ(kept.evaluatePolicy(kRules, bytes, kPolicyUrl, name, result),
-                      EvaluationCode::kEvaluated);
-            EXPECT_EQ(result.state, state) << name << " in round " << round;
-        }
-    }
-    // Evaluation leaves the kept tree as it found it: the same result every time.
-    MatchResult first;
-    MatchResult again;
-    kept.evaluatePolicy(kRules, document, kPolicyUrl, "second", first);
-    kept.evaluatePolicy(kRules, document, kPolicyUrl, "second", again);
-    EXPECT_EQ(first.descriptions, again.descriptions);
-    EXPECT_EQ(first.impliedCompactTokens, again.impliedCompactTokens);
-}
-
-// A policy whose data are defined in another document depends on that document as well: it is
-// resolved again each time, with the schema the source has then.
-TEST(P3PEvaluatorPolicyReuse, PolicyUsingAnotherDocumentsSchemaIsResolvedAgain) {
-    class Schemas : public DocumentSource {
-      public:
-        std::optional<std::string> getDocument(const std::string&, HttpHeaders*) override {
-            ++requests;
-            return "<DATASCHEMA><DATA-DEF name='shop.card'><CATEGORIES>" + categories +
-                   "</CATEGORIES></DATA-DEF></DATASCHEMA>";
-        }
-        std::string categories = "<demographic/>";
-        int requests = 0;
-    } schemas;
-    const P3PEvaluator kept(&schemas, test::shippedSchema());
-    const std::string document = policyWithData("<DATA ref='http://b.example/s.xml#shop.card'/>");
-    MatchResult flagged;
-    kept.evaluatePolicy(kRules, document, kPolicyUrl, "", flagged);
-    EXPECT_EQ(flagged.state, kStateConflict);
-    schemas.categories = "<navigation/>";
-    MatchResult passed;
-    kept.evaluatePolicy(kRules, document, kPolicyUrl, "", passed);
-    EXPECT_EQ(passed.state, kStateNoConflict);
-    EXPECT_EQ(schemas.requests, 2);
 }
 
 }  // namespace
